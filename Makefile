@@ -1,0 +1,51 @@
+# Front door for building, testing and running boolconv. Every target first
+# installs the Debian packages it needs, so a fresh Debian 12 machine works.
+
+BUILD_DIR ?= build
+JOBS      ?= 2
+WERROR    ?= ON
+CMAKE_ARGS ?=
+
+# Packages per purpose; `deps` installs only what is missing.
+BUILD_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev \
+                  libutfcpp-dev nlohmann-json3-dev
+BENCH_PACKAGES := libbenchmark-dev time
+FUZZ_PACKAGES  := clang libclang-rt-14-dev
+SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
+
+define install_missing
+	@missing=$$(for p in $(1); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing missing packages:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+endef
+
+.PHONY: all deps build test run bench fuzz clean format
+
+all: build
+
+deps:
+	$(call install_missing,$(BUILD_PACKAGES))
+
+$(BUILD_DIR)/build.ninja: | deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DBOOLCONV_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+build: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+
+run: build
+	$(BUILD_DIR)/cli/boolconv-cli "a b or c" "((a b) or (c d)) e"
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,105 @@
+// BoolFuncs: converts a Boolean search expression into two renderings.
+//
+//   operator form: every group in parentheses, "AND" written out between
+//                  terms side by side, "and not"/"or not" collapsed to "NOT":
+//                  «a b or c» -> «(a AND b or c)»
+//   sign form:     within a group a term after "or" is bare, a term after
+//                  "not" gets "-", every other term "+":
+//                  «a b or c» -> «(+a +b c)»
+//
+// Data flows input -> NormalizeBoolean -> the group walk (ExpandGroups, which
+// calls ConvertGroup on each group as its ")" is reached) -> expansion of the
+// converted groups into the two outputs.
+//
+// Usage:
+//   boolconv::BoolFuncs engine;
+//   boolconv::Text op, sign;
+//   engine.ConvertBoolean(u"a b or c", op, sign);
+
+#ifndef BOOLCONV_CONVERSION_BOOLFUNCS_H_
+#define BOOLCONV_CONVERSION_BOOLFUNCS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "textfuncs/funclib.h"
+
+namespace boolconv {
+
+// What ConvertGroup returns in both outputs for a group it leaves alone.
+inline constexpr char16_t kSkipMarker[] = u"***SKIP***";
+
+// Raised by ExpandGroups (and so ConvertBoolean) for a ")" that closes no
+// group, as in «a)) or ((b».
+inline constexpr int32_t kUnmatchedCloseError = 1001;
+inline constexpr char16_t kUnmatchedCloseDescription[] =
+    u"A closing parenthesis \")\" has no opening parenthesis \"(\" before it.";
+
+// True when `token`, with ASCII letters lower-cased, is exactly "and", "or"
+// or "not". Surrounding spaces or quotes make it an ordinary word.
+bool IsOperator(const Text& token);
+
+// Brings raw input into the one shape the walk expects: parentheses counted
+// equal, spaced on their outer side only, space runs shortened, "()" removed,
+// " and not " and " or not " (any case) collapsed to " NOT ", the whole
+// wrapped in "(...)". Blank input (after trimming spaces) comes back trimmed
+// and unwrapped. Never fails.
+Text NormalizeBoolean(Text text);
+
+// Converts one group, "(" content ")", whose content holds no parenthesis,
+// into its operator form and sign form, each wrapped in parentheses. A group
+// of fewer than two non-blank words, or one whose double quotes do not pair
+// up (warned about by GetTokens), gives kSkipMarker in both outputs.
+void ConvertGroup(Text group, Text& operator_form, Text& sign_form);
+
+// One row of the group table: a converted group, in the order groups closed.
+struct GroupRow {
+  Text placeholder;    // the row number and a filler "X", e.g. «12X»
+  Text operator_form;  // may hold placeholders of the groups nested in it
+  Text sign_form;
+};
+
+// The conversion engine. One object serves any number of conversions, one at
+// a time; no result depends on an earlier conversion. Not thread-safe: use
+// one object per thread.
+class BoolFuncs {
+ public:
+  BoolFuncs() = default;
+
+  // Converts `input` into `operator_form` and `sign_form`. An empty or blank
+  // input gives its trimmed self in both. Throws boolconv::Error on a ")"
+  // that closes no group; both outputs are then left unchanged.
+  void ConvertBoolean(Text input, Text& operator_form, Text& sign_form);
+
+  // Walks normalized `working_text`, converting each group innermost first,
+  // then expands the converted groups: `working_text` becomes the operator
+  // form, `sign_form` the sign form. Empties the group table first. Throws
+  // boolconv::Error on a ")" that closes no group (outputs then undefined).
+  void ExpandGroups(Text& working_text, Text& sign_form);
+
+  // The groups converted by the last conversion, in closing order.
+  const std::vector<GroupRow>& GroupTable() const { return group_table_; }
+
+ private:
+  // A placeholder at `offset` in some text, standing for group table row `row`
+  // (0-based). Expansion splices by these offsets, so words the user typed
+  // that merely look like placeholders are never replaced.
+  struct Link {
+    size_t offset;
+    size_t row;
+  };
+  struct RowLinks {
+    std::vector<Link> in_operator_form;
+    std::vector<Link> in_sign_form;
+  };
+
+  Text Expand(const Text& top_text, const std::vector<Link>& top_links, bool sign) const;
+
+  std::vector<GroupRow> group_table_;
+  std::vector<RowLinks> row_links_;
+};
+
+}  // namespace boolconv
+
+#endif  // BOOLCONV_CONVERSION_BOOLFUNCS_H_

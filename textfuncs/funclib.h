@@ -1,0 +1,125 @@
+// FuncLib: general text functions used by the conversion engine.
+//
+// Text is UTF-16 (std::u16string). Lengths count code units; where a
+// contract speaks of "positions" they are 1-based, as users count them.
+// Trim removes U+0020 only; tabs and other white space are content.
+//
+// Errors are thrown as boolconv::Error. Only GetTokens traps them: it either
+// rethrows or shows the error through the warning seam below and returns 0.
+
+#ifndef BOOLCONV_TEXTFUNCS_FUNCLIB_H_
+#define BOOLCONV_TEXTFUNCS_FUNCLIB_H_
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace boolconv {
+
+using Text = std::u16string;
+
+// Items of a token list; item k of the 1-based list is tokens[k - 1].
+using TokenList = std::vector<Text>;
+
+// The application's name, the source of every error it raises.
+inline constexpr char16_t kAppName[] = u"boolconv";
+
+// Error numbers. 5 is the platform's "invalid procedure call or argument".
+inline constexpr int32_t kInvalidCallError = 5;
+inline constexpr char16_t kInvalidCallDescription[] = u"Invalid procedure call or argument";
+
+// Message-box style of a tokenizer warning: OK button only, warning icon.
+inline constexpr int32_t kWarningStyle = 48;
+
+// An error: a number, the source that raised it and a description for the
+// user. what() is the description in UTF-8.
+class Error : public std::exception {
+ public:
+  Error(int32_t number, Text source, Text description);
+  int32_t number() const { return number_; }
+  const Text& source() const { return source_; }
+  const Text& description() const { return description_; }
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  int32_t number_;
+  Text source_;
+  Text description_;
+  std::string what_;
+};
+
+// Error 5 from source "boolconv": an argument a procedure cannot work with.
+Error InvalidCallError();
+
+// ---------------------------------------------------------------------------
+// Warning seam: how a trapped error reaches the user. The window installs a
+// modal warning box, the command-line tool collects or prints the prompt, and
+// tests record it. Not synchronized: install handlers before converting.
+
+// Receives the box's title, its prompt (lines separated by "\r\n") and its
+// style (kWarningStyle). Returns when the user has dismissed the warning.
+using WarningHandler = std::function<void(const Text& title, const Text& prompt, int32_t style)>;
+
+// Installs `handler` for all later warnings and returns the one it replaces.
+// An empty handler restores the default: the prompt, in UTF-8, on stderr.
+WarningHandler SetWarningHandler(WarningHandler handler);
+
+// Shows a warning through the installed handler (or the default).
+void ShowWarning(const Text& title, const Text& prompt, int32_t style = kWarningStyle);
+
+// Installs a handler for the lifetime of the object, then restores the old one.
+class ScopedWarningHandler {
+ public:
+  explicit ScopedWarningHandler(WarningHandler handler)
+      : previous_(SetWarningHandler(std::move(handler))) {}
+  ~ScopedWarningHandler() { SetWarningHandler(std::move(previous_)); }
+  ScopedWarningHandler(const ScopedWarningHandler&) = delete;
+  ScopedWarningHandler& operator=(const ScopedWarningHandler&) = delete;
+
+ private:
+  WarningHandler previous_;
+};
+
+// ---------------------------------------------------------------------------
+// Text functions.
+
+// Returns `text` without leading and trailing U+0020 characters.
+Text Trim(const Text& text);
+
+// Encodes UTF-16 `text` as UTF-8. An unpaired surrogate becomes U+FFFD, so
+// the result is always valid UTF-8.
+std::string ToUtf8(const Text& text);
+
+// True when `text` is empty, spaces only, or U+0000 only. A mix of spaces and
+// U+0000 is not blank, nor is a tab.
+bool IsBlank(const Text& text);
+
+// Counts occurrences of `sought` in `text`, overlapping ones included ("aa"
+// occurs twice in "aaa"). An empty `sought` occurs 0 times.
+int32_t CountOccurrences(const Text& text, const Text& sought);
+
+// Removes `first` from the start and then from the end of `text`, then does
+// the same with `second` unless it is blank. A delimiter is not removed when
+// the text is shorter than twice its length: "()" with "(" and ")" gives ")".
+Text StripEnclosing(const Text& text, const Text& first, const Text& second);
+
+// Splits `text` at `delimiter` into `tokens` (emptied first) and returns how
+// many it stored. Empty tokens are kept. With a non-blank `opening_quote` a
+// token runs on past delimiters until it holds an even number of opening
+// quotes; with a non-blank `closing_quote` as well, until it holds as many
+// closing as opening quotes. A blank opening quote empties `closing_quote`.
+//
+// A delimiter longer than one unit splits at the whole delimiter; an empty
+// one is an invalid argument (error 5). When a quoted token never closes, or
+// the delimiter is empty, error 5 is raised: rethrown when `pass_on` is true,
+// otherwise shown as a warning whose prompt is "(GetTokens) Error: ", the
+// description, "\r\n", "Line: " and the working copy (the text framed by
+// delimiters), after which 0 is returned. Tokens stored before the error stay.
+int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& opening_quote,
+                  bool pass_on, Text& closing_quote);
+
+}  // namespace boolconv
+
+#endif  // BOOLCONV_TEXTFUNCS_FUNCLIB_H_
