@@ -1,0 +1,309 @@
+#include "conversion/boolfuncs.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace boolconv {
+namespace {
+
+constexpr char16_t kOpenParen = u'(';
+constexpr char16_t kCloseParen = u')';
+constexpr char16_t kDoubleQuote = u'"';
+constexpr char16_t kPlaceholderFiller = u'X';
+constexpr std::u16string_view kWordDelimiter = u" ";
+constexpr std::u16string_view kInsertedAnd = u"AND";
+
+// Spacing repairs run at most this many times; deeper nests of empty pairs
+// and longer runs of spaces than the passes can undo are kept in part.
+constexpr int kNormalizePasses = 10;
+
+constexpr char16_t LowerAscii(char16_t unit) {
+  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+}
+
+bool EqualsIgnoringCase(std::u16string_view text, std::u16string_view lower_word) {
+  if (text.size() != lower_word.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (LowerAscii(text[i]) != lower_word[i]) return false;
+  }
+  return true;
+}
+
+enum class Case { kExact, kIgnore };
+
+// Replaces every occurrence of `from` in `text` by `to`, left to right: the
+// search resumes after each match and never looks at inserted text. Returns
+// whether anything was replaced.
+bool ReplaceAll(Text& text, std::u16string_view from, std::u16string_view to,
+                Case letter_case = Case::kExact) {
+  Text lowered;
+  if (letter_case == Case::kIgnore) {
+    lowered = text;
+    for (char16_t& unit : lowered) unit = LowerAscii(unit);
+  }
+  const Text& searched = letter_case == Case::kIgnore ? lowered : text;
+  size_t match = searched.find(from);
+  if (match == Text::npos) return false;
+  Text result;
+  result.reserve(text.size());
+  size_t copied = 0;
+  for (; match != Text::npos; match = searched.find(from, copied)) {
+    result.append(text, copied, match - copied);
+    result.append(to);
+    copied = match + from.size();
+  }
+  result.append(text, copied);
+  text = std::move(result);
+  return true;
+}
+
+// Where one kept word of a group stands in the group text and in each form,
+// so that placeholders inside it can be found again in the forms.
+struct WordPlacement {
+  size_t group_offset = 0;
+  size_t length = 0;
+  size_t operator_offset = Text::npos;
+  size_t sign_offset = Text::npos;
+};
+
+// ConvertGroup, also reporting where each kept word went when `placements`
+// is given. The engine needs that to splice nested groups back by position.
+void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form,
+                        std::vector<WordPlacement>* placements) {
+  operator_form.clear();
+  sign_form.clear();
+  const Text content = StripEnclosing(group, u"(", u")");
+  const Text delimiter(kWordDelimiter);
+  const Text quote(1, kDoubleQuote);
+  Text no_closing_quote;
+  TokenList tokens;
+  const int32_t token_count =
+      GetTokens(content, delimiter, tokens, quote, /*pass_on=*/false, no_closing_quote);
+
+  // Tokens are consecutive stretches of the content, one delimiter apart, so
+  // each one's offset in the group follows from the lengths before it.
+  TokenList kept;
+  std::vector<WordPlacement> kept_places;
+  // The engine's groups start with the one "(" that StripEnclosing removed.
+  size_t offset = 1;
+  for (int32_t i = 0; i < token_count; ++i) {
+    const Text& token = tokens[static_cast<size_t>(i)];
+    if (!IsBlank(token)) {
+      kept.push_back(Trim(token));
+      kept_places.push_back({offset + token.find_first_not_of(u' '), kept.back().size()});
+    }
+    offset += token.size() + delimiter.size();
+  }
+  if (kept.size() <= 1) {
+    operator_form = kSkipMarker;
+    sign_form = kSkipMarker;
+    return;
+  }
+
+  Text joined = kept.front();
+  for (size_t i = 1; i < kept.size(); ++i) joined.append(delimiter).append(kept[i]);
+  TokenList words;
+  const int32_t word_count =
+      GetTokens(joined, delimiter, words, quote, /*pass_on=*/false, no_closing_quote);
+
+  // Operands stand at odd positions (1-based) and operators at even ones; a
+  // word that arrives at an even position and is no operator gets "AND" in
+  // front of it. `word_of` maps each item back to its word, or -1 for "AND".
+  const Text inserted_and(kInsertedAnd);
+  std::vector<const Text*> items;
+  std::vector<int32_t> word_of;
+  for (int32_t k = 0; k < word_count; ++k) {
+    const Text& word = words[static_cast<size_t>(k)];
+    if (items.size() % 2 == 1 && !IsOperator(word)) {
+      items.push_back(&inserted_and);
+      word_of.push_back(-1);
+    }
+    items.push_back(&word);
+    word_of.push_back(k);
+  }
+  if (items.size() < 2) {  // cannot happen: the words are the kept tokens again
+    operator_form = kSkipMarker;
+    sign_form = kSkipMarker;
+    return;
+  }
+
+  auto place = [&](size_t item) {
+    if (placements == nullptr || word_of[item] < 0) return;
+    WordPlacement& placement = kept_places[static_cast<size_t>(word_of[item])];
+    placement.operator_offset = operator_form.size();
+    placement.sign_offset = sign_form.size();
+  };
+  operator_form = u"(";
+  sign_form = EqualsIgnoringCase(*items[1], u"or") ? u"(" : u"(+";
+  place(0);
+  operator_form += *items[0];
+  sign_form += *items[0];
+  // Items 2 and 3, 4 and 5, ... (1-based) as operator/operand pairs; an
+  // operator left without an operand at the end goes into neither form.
+  for (size_t op = 1; op + 1 < items.size(); op += 2) {
+    const Text& word = *items[op];
+    operator_form.append(u" ").append(word).append(u" ");
+    if (EqualsIgnoringCase(word, u"or")) {
+      sign_form += u" ";
+    } else if (EqualsIgnoringCase(word, u"not")) {
+      sign_form += u" -";
+    } else {
+      sign_form += u" +";
+    }
+    place(op + 1);
+    operator_form += *items[op + 1];
+    sign_form += *items[op + 1];
+  }
+  operator_form += u")";
+  sign_form += u")";
+  if (placements != nullptr) *placements = std::move(kept_places);
+}
+
+Text PlaceholderFor(size_t row) {
+  const std::string digits = std::to_string(row + 1);
+  Text placeholder(digits.begin(), digits.end());
+  placeholder += kPlaceholderFiller;
+  return placeholder;
+}
+
+}  // namespace
+
+bool IsOperator(const Text& token) {
+  return EqualsIgnoringCase(token, u"and") || EqualsIgnoringCase(token, u"or") ||
+         EqualsIgnoringCase(token, u"not");
+}
+
+Text NormalizeBoolean(Text text) {
+  Text normal = Trim(text);
+  if (IsBlank(normal)) return normal;
+
+  const int32_t opens = CountOccurrences(normal, u"(");
+  const int32_t closes = CountOccurrences(normal, u")");
+  if (opens < closes) normal.insert(0, static_cast<size_t>(closes - opens), kOpenParen);
+  if (opens > closes) normal.append(static_cast<size_t>(opens - closes), kCloseParen);
+
+  ReplaceAll(normal, u")", u") ");
+  ReplaceAll(normal, u"(", u" (");
+  for (int pass = 0; pass < kNormalizePasses; ++pass) {
+    bool changed = ReplaceAll(normal, u"( ", u"(");
+    changed |= ReplaceAll(normal, u" )", u")");
+    changed |= ReplaceAll(normal, u"()", u"");
+    changed |= ReplaceAll(normal, u"  ", u" ");
+    // A pass that changes nothing hands the next pass the same text, so the
+    // remaining passes would change nothing either.
+    if (!changed) break;
+  }
+  ReplaceAll(normal, u" and not ", u" NOT ", Case::kIgnore);
+  ReplaceAll(normal, u" or not ", u" NOT ", Case::kIgnore);
+  return u"(" + Trim(normal) + u")";
+}
+
+void ConvertGroup(Text group, Text& operator_form, Text& sign_form) {
+  ConvertGroupPlaced(std::move(group), operator_form, sign_form, nullptr);
+}
+
+void BoolFuncs::ConvertBoolean(Text input, Text& operator_form, Text& sign_form) {
+  Text working = NormalizeBoolean(std::move(input));
+  Text sign;
+  ExpandGroups(working, sign);
+  operator_form = std::move(working);
+  sign_form = std::move(sign);
+}
+
+void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
+  group_table_.clear();
+  row_links_.clear();
+
+  // The walk copies the text unit by unit into `walked`. Each open group is
+  // a suffix of it; a converted group is cut off and replaced by its short
+  // placeholder, a dissolved one loses its parentheses to spaces. Open groups
+  // live on an explicit stack, so any nesting depth is safe.
+  struct OpenGroup {
+    size_t start;       // offset of its "(" in `walked`
+    size_t first_link;  // its first placeholder's index in `links`
+  };
+  std::vector<OpenGroup> open_groups;
+  std::vector<Link> links;  // the placeholders in `walked`, in order
+  Text walked;
+  walked.reserve(working_text.size());
+  Text operator_form;
+  Text group_sign_form;
+  std::vector<WordPlacement> placements;
+
+  for (const char16_t unit : working_text) {
+    walked.push_back(unit);
+    if (unit == kOpenParen) {
+      open_groups.push_back({walked.size() - 1, links.size()});
+      continue;
+    }
+    if (unit != kCloseParen) continue;
+    if (open_groups.empty()) {
+      throw Error(kUnmatchedCloseError, kAppName, kUnmatchedCloseDescription);
+    }
+    const OpenGroup group = open_groups.back();
+    open_groups.pop_back();
+    ConvertGroupPlaced(walked.substr(group.start), operator_form, group_sign_form, &placements);
+    if (operator_form == kSkipMarker) {
+      walked[group.start] = u' ';
+      walked.back() = u' ';
+      continue;
+    }
+
+    // Every placeholder sits inside one kept word; carry its position over
+    // into both forms. Both lists are in text order.
+    const size_t row = group_table_.size();
+    RowLinks row_links;
+    size_t word = 0;
+    for (size_t i = group.first_link; i < links.size(); ++i) {
+      const size_t at = links[i].offset - group.start;
+      while (placements[word].group_offset + placements[word].length <= at) ++word;
+      const size_t into_word = at - placements[word].group_offset;
+      row_links.in_operator_form.push_back(
+          {placements[word].operator_offset + into_word, links[i].row});
+      row_links.in_sign_form.push_back({placements[word].sign_offset + into_word, links[i].row});
+    }
+    Text placeholder = PlaceholderFor(row);
+    links.resize(group.first_link);
+    links.push_back({group.start, row});
+    walked.resize(group.start);
+    walked += placeholder;
+    group_table_.push_back({std::move(placeholder), operator_form, group_sign_form});
+    row_links_.push_back(std::move(row_links));
+  }
+
+  sign_form = Expand(walked, links, /*sign=*/true);
+  working_text = Expand(walked, links, /*sign=*/false);
+}
+
+Text BoolFuncs::Expand(const Text& top_text, const std::vector<Link>& top_links, bool sign) const {
+  // Depth-first splice: each placeholder is replaced by its row's form, whose
+  // own placeholders are replaced in turn. Every unit is copied once.
+  struct Frame {
+    const Text* text;
+    const std::vector<Link>* links;
+    size_t next_link;
+    size_t copied;
+  };
+  std::vector<Frame> stack = {{&top_text, &top_links, 0, 0}};
+  Text out;
+  out.reserve(top_text.size());
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next_link == frame.links->size()) {
+      out.append(*frame.text, frame.copied);
+      stack.pop_back();
+      continue;
+    }
+    const Link link = (*frame.links)[frame.next_link++];
+    out.append(*frame.text, frame.copied, link.offset - frame.copied);
+    const GroupRow& row = group_table_[link.row];
+    frame.copied = link.offset + row.placeholder.size();
+    const RowLinks& row_links = row_links_[link.row];
+    stack.push_back(sign ? Frame{&row.sign_form, &row_links.in_sign_form, 0, 0}
+                         : Frame{&row.operator_form, &row_links.in_operator_form, 0, 0});
+  }
+  return out;
+}
+
+}  // namespace boolconv

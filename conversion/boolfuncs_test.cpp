@@ -1,0 +1,233 @@
+#include "conversion/boolfuncs.h"
+
+#include <gtest/gtest.h>
+
+namespace boolconv {
+namespace {
+
+// Collects warning prompts while it lives.
+struct WarningRecorder {
+  std::vector<Text> prompts;
+  ScopedWarningHandler scope{
+      [this](const Text&, const Text& prompt, int32_t) { prompts.push_back(prompt); }};
+};
+
+Text Repeat(const Text& piece, size_t times) {
+  Text out;
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+struct ConversionCase {
+  Text input;
+  Text operator_form;
+  Text sign_form;
+};
+
+TEST(ConvertBooleanTest, WholeConversions) {
+  const ConversionCase cases[] = {
+      // implicit AND before "or"
+      {u"a b or c", u"(a AND b or c)", u"(+a +b c)"},
+      // nested group after an explicit "and"
+      {u"a and (b or c)", u"(a and (b or c))", u"(+a +(b c))"},
+      // nested group after "or"
+      {u"a or (b c)", u"(a or (b AND c))", u"(a (+b +c))"},
+      // groups side by side
+      {u"(a b) (c d)", u"((a AND b) AND (c AND d))", u"(+(+a +b) +(+c +d))"},
+      // two levels
+      {u"((a b) or (c d)) e", u"(((a AND b) or (c AND d)) AND e)", u"(+((+a +b) (+c +d)) +e)"},
+      // "and not" and "OR NOT" collapse to NOT
+      {u"a and not b", u"(a NOT b)", u"(+a -b)"},
+      {u"a OR NOT b", u"(a NOT b)", u"(+a -b)"},
+      // a single term in parentheses dissolves
+      {u"a and not (b)", u"(a NOT b)", u"(+a -b)"},
+      // unbalanced counts are repaired
+      {u"x (y", u"(x AND y)", u"(+x +y)"},
+      {u"a ) b", u"(a AND b)", u"(+a +b)"},
+      // parentheses without spaces around them
+      {u"a(b)c", u"(a AND b AND c)", u"(+a +b +c)"},
+      // single terms come back between spaces
+      {u"a", u" a ", u" a "},
+      {u"(a)", u"  a  ", u"  a  "},
+      {u"((a b))", u"  (a AND b)  ", u"  (+a +b)  "},
+      // the first group closes early: text between groups stays as typed
+      {u"a) or (b", u" a  or  b ", u" a  or  b "},
+      {u"()", u"  ", u"  "},
+      {u") a (", u"   a   ", u"   a   "},
+      // blank input
+      {u"", u"", u""},
+      {u"    ", u"", u""},
+      {Text(u" ") + Text(2, u'\0') + u" ", Text(2, u'\0'), Text(2, u'\0')},
+      // words that look like placeholders are the user's words
+      {u"(c d) 1XXXX e", u"((c AND d) AND 1XXXX AND e)", u"(+(+c +d) +1XXXX +e)"},
+      {u"(c d) 1X e", u"((c AND d) AND 1X AND e)", u"(+(+c +d) +1X +e)"},
+      {u"(c d) a1Xb", u"((c AND d) AND a1Xb)", u"(+(+c +d) +a1Xb)"},
+      {u"(c d) \"1X 1XXXX\"", u"((c AND d) AND \"1X 1XXXX\")", u"(+(+c +d) +\"1X 1XXXX\")"},
+      // a converted group inside a phrase is expanded in place
+      {u"\"x (b c)\" y", u"(\"x (b AND c) \" AND y)", u"(+\"x (+b +c) \" +y)"},
+      // case of words is kept; only the inserted AND is capitals
+      {u"Cat OR dog Fish", u"(Cat OR dog AND Fish)", u"(Cat dog +Fish)"},
+  };
+  BoolFuncs engine;
+  for (const ConversionCase& c : cases) {
+    Text operator_form = u"stale";
+    Text sign_form = u"stale";
+    engine.ConvertBoolean(c.input, operator_form, sign_form);
+    EXPECT_EQ(operator_form, c.operator_form) << "input: " << ToUtf8(c.input);
+    EXPECT_EQ(sign_form, c.sign_form) << "input: " << ToUtf8(c.input);
+  }
+}
+
+TEST(ConvertBooleanTest, UnmatchedCloseFailsAndLeavesOutputs) {
+  BoolFuncs engine;
+  Text operator_form = u"before";
+  Text sign_form = u"before";
+  try {
+    engine.ConvertBoolean(u"a)) or ((b", operator_form, sign_form);
+    FAIL() << "expected an error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kUnmatchedCloseError);
+    EXPECT_EQ(error.source(), u"boolconv");
+    EXPECT_STREQ(error.what(),
+                 "A closing parenthesis \")\" has no opening parenthesis \"(\" before it.");
+  }
+  EXPECT_EQ(operator_form, u"before");
+  EXPECT_EQ(sign_form, u"before");
+}
+
+TEST(ConvertBooleanTest, UnclosedQuoteDissolvesGroupAndWarns) {
+  WarningRecorder recorder;
+  BoolFuncs engine;
+  Text operator_form, sign_form;
+  // The inner group's odd quote makes it dissolve; nothing typed is lost.
+  engine.ConvertBoolean(u"(a b) (c \"d) e", operator_form, sign_form);
+  EXPECT_EQ(operator_form, u" (a AND b)  c \"d  e ");
+  ASSERT_EQ(recorder.prompts.size(), 2u);
+  EXPECT_EQ(recorder.prompts[0],
+            u"(GetTokens) Error: Invalid procedure call or argument\r\nLine:  c \"d ");
+  // The outer group sees the dissolved text and the first group's placeholder.
+  EXPECT_EQ(recorder.prompts[1],
+            u"(GetTokens) Error: Invalid procedure call or argument\r\nLine:  1X  c \"d  e ");
+}
+
+TEST(ConvertBooleanTest, GroupTableHoldsConvertedGroupsOfLastConversion) {
+  BoolFuncs engine;
+  Text operator_form, sign_form;
+  engine.ConvertBoolean(u"((a b) or (c d)) e", operator_form, sign_form);
+  const std::vector<GroupRow>& rows = engine.GroupTable();
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0].placeholder, u"1X");
+  EXPECT_EQ(rows[0].operator_form, u"(a AND b)");
+  EXPECT_EQ(rows[1].sign_form, u"(+c +d)");
+  EXPECT_EQ(rows[2].operator_form, u"(1X or 2X)");
+  EXPECT_EQ(rows[2].sign_form, u"(1X 2X)");
+  EXPECT_EQ(rows[3].placeholder, u"4X");
+  EXPECT_EQ(rows[3].sign_form, u"(+3X +e)");
+
+  // Dissolved groups get no row, and each conversion starts afresh.
+  engine.ConvertBoolean(u"(a) (b c)", operator_form, sign_form);
+  ASSERT_EQ(engine.GroupTable().size(), 2u);
+  EXPECT_EQ(engine.GroupTable()[0].operator_form, u"(b AND c)");
+  EXPECT_EQ(engine.GroupTable()[1].operator_form, u"(a AND 1X)");
+  EXPECT_EQ(operator_form, u"(a AND (b AND c))");
+  engine.ConvertBoolean(u"a", operator_form, sign_form);
+  EXPECT_TRUE(engine.GroupTable().empty());
+}
+
+TEST(ConvertBooleanTest, RowNumbersBeyondFiveDigits) {
+  // 100,001 groups side by side: six-digit row numbers fit their groups.
+  BoolFuncs engine;
+  Text operator_form, sign_form;
+  engine.ConvertBoolean(Repeat(u"(a b) ", 100000), operator_form, sign_form);
+  EXPECT_EQ(engine.GroupTable().back().placeholder, u"100001X");
+  EXPECT_EQ(operator_form, u"(" + Repeat(u"(a AND b) AND ", 99999) + u"(a AND b))");
+  EXPECT_EQ(sign_form, u"(" + Repeat(u"+(+a +b) ", 99999) + u"+(+a +b))");
+}
+
+TEST(ConvertBooleanTest, DeepNestingConvertsWithoutRecursion) {
+  // «((…((a b) c) …) z)», 100,000 levels deep.
+  const size_t depth = 100000;
+  const Text input = Repeat(u"(", depth) + u"a" + Repeat(u" b)", depth);
+  BoolFuncs engine;
+  Text operator_form, sign_form;
+  engine.ConvertBoolean(input, operator_form, sign_form);
+  // The user's outermost group is converted; the wrapping pair dissolves.
+  EXPECT_EQ(operator_form, u" " + Repeat(u"(", depth) + u"a" + Repeat(u" AND b)", depth) + u" ");
+  EXPECT_EQ(sign_form, u" " + Repeat(u"(+", depth) + u"a" + Repeat(u" +b)", depth) + u" ");
+}
+
+TEST(NormalizeBooleanTest, Table) {
+  const struct {
+    Text input;
+    Text normal;
+  } cases[] = {
+      {u"((a", u"(((a)))"},                            // missing ")" appended
+      {u"a))", u"(((a)))"},                            // missing "(" prepended
+      {u"a and notb", u"(a and notb)"},                // "not" must stand alone
+      {u"x and not and not y", u"(x NOT and not y)"},  // matches do not overlap
+      {u"a AnD NoT b Or nOt c", u"(a NOT b NOT c)"},   // any letter case
+      {u"  ( a  b )  ", u"((a b))"},                   // inner spaces removed
+      {u"a" + Repeat(u" ", 1024) + u"b", u"(a b)"},    // ten passes reach 1024
+      {u"a" + Repeat(u" ", 1025) + u"b", u"(a  b)"},   // but not 1025
+      {Repeat(u"(", 11) + Repeat(u")", 11), u"(())"},  // ten empty pairs vanish
+      {Repeat(u"(", 12) + Repeat(u")", 12), u"((()))"},
+      {u"a\tb", u"(a\tb)"},  // tabs are not spaces
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NormalizeBoolean(c.input), c.normal) << ToUtf8(c.input);
+  }
+}
+
+TEST(ConvertGroupTest, Table) {
+  const Text skip = kSkipMarker;
+  const ConversionCase cases[] = {
+      {u"(a b)", u"(a AND b)", u"(+a +b)"},  // implicit AND
+      {u"(a b c)", u"(a AND b AND c)", u"(+a +b +c)"},
+      {u"(A OR B)", u"(A OR B)", u"(A B)"},  // "or" keeps both bare
+      {u"(a and b or c)", u"(a and b or c)", u"(+a +b c)"},
+      {u"(a or b c)", u"(a or b AND c)", u"(a b +c)"},
+      {u"(a NOT b)", u"(a NOT b)", u"(+a -b)"},                // "not" gives "-"
+      {u"(not a)", u"(not AND a)", u"(+not +a)"},              // leading operator word
+      {u"(a and or b)", u"(a and or AND b)", u"(+a +or +b)"},  // operator as operand
+      {u"(a or)", u"(a)", u"(a)"},                             // trailing operator dropped
+      {u"(a b or)", u"(a AND b)", u"(+a +b)"},
+      {u"(\"big cat\" dog)", u"(\"big cat\" AND dog)", u"(+\"big cat\" +dog)"},
+      {u"(a \"or\" b)", u"(a AND \"or\" AND b)", u"(+a +\"or\" +b)"},  // quoted word is no op
+      {u"( a  b )", u"(a AND b)", u"(+a +b)"},                         // empty tokens dropped
+      {u"(\"a  b\" c)", u"(\"a  b\" AND c)", u"(+\"a  b\" +c)"},       // phrase spaces survive
+      {u"(a)", skip, skip},                                            // fewer than two terms
+      {u"(\"big cat\")", skip, skip},
+      {u"( )", skip, skip},
+      {u"()", skip, skip},
+  };
+  for (const ConversionCase& c : cases) {
+    Text operator_form = u"stale";
+    Text sign_form = u"stale";
+    ConvertGroup(c.input, operator_form, sign_form);
+    EXPECT_EQ(operator_form, c.operator_form) << ToUtf8(c.input);
+    EXPECT_EQ(sign_form, c.sign_form) << ToUtf8(c.input);
+  }
+}
+
+TEST(ConvertGroupTest, UnclosedQuoteGivesSkipMarkerAfterWarning) {
+  WarningRecorder recorder;
+  Text operator_form, sign_form;
+  ConvertGroup(u"(a \"b c)", operator_form, sign_form);
+  EXPECT_EQ(operator_form, kSkipMarker);
+  EXPECT_EQ(sign_form, kSkipMarker);
+  EXPECT_EQ(recorder.prompts.size(), 1u);
+}
+
+TEST(IsOperatorTest, Table) {
+  EXPECT_TRUE(IsOperator(u"and"));
+  EXPECT_TRUE(IsOperator(u"OR"));
+  EXPECT_TRUE(IsOperator(u"nOt"));
+  EXPECT_FALSE(IsOperator(u""));         // empty
+  EXPECT_FALSE(IsOperator(u" or"));      // spaces are not trimmed
+  EXPECT_FALSE(IsOperator(u"\"or\""));   // quoted
+  EXPECT_FALSE(IsOperator(u"nor"));      // longer word
+  EXPECT_FALSE(IsOperator(u"\u0130r"));  // only ASCII letters fold
+}
+
+}  // namespace
+}  // namespace boolconv

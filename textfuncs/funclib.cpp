@@ -1,0 +1,219 @@
+#include "textfuncs/funclib.h"
+
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+namespace boolconv {
+
+Error::Error(int32_t number, Text source, Text description)
+    : number_(number),
+      source_(std::move(source)),
+      description_(std::move(description)),
+      what_(ToUtf8(description_)) {}
+
+Error InvalidCallError() { return Error(kInvalidCallError, kAppName, kInvalidCallDescription); }
+
+namespace {
+
+WarningHandler& InstalledHandler() {
+  static WarningHandler handler;
+  return handler;
+}
+
+// Without a window the prompt is still worth seeing; stderr is where a
+// terminal user looks for it.
+void PrintWarning(const Text& prompt) {
+  const std::string line = ToUtf8(prompt) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
+
+WarningHandler SetWarningHandler(WarningHandler handler) {
+  return std::exchange(InstalledHandler(), std::move(handler));
+}
+
+void ShowWarning(const Text& title, const Text& prompt, int32_t style) {
+  if (const WarningHandler& handler = InstalledHandler()) {
+    handler(title, prompt, style);
+  } else {
+    PrintWarning(prompt);
+  }
+}
+
+Text Trim(const Text& text) {
+  const size_t first = text.find_first_not_of(u' ');
+  if (first == Text::npos) return Text();
+  const size_t last = text.find_last_not_of(u' ');
+  return text.substr(first, last - first + 1);
+}
+
+std::string ToUtf8(const Text& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t code = text[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool IsBlank(const Text& text) {
+  if (text.find_first_not_of(u' ') == Text::npos) return true;
+  return text.find_first_not_of(u'\0') == Text::npos;
+}
+
+int32_t CountOccurrences(const Text& text, const Text& sought) {
+  if (sought.empty()) return 0;
+  int32_t count = 0;
+  // Resuming one unit after each match's start counts overlapping matches.
+  for (size_t at = text.find(sought); at != Text::npos; at = text.find(sought, at + 1)) ++count;
+  return count;
+}
+
+namespace {
+
+bool StartsWith(const Text& text, const Text& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EndsWith(const Text& text, const Text& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Removes `delimiter` from the start of `text` and then from what is left's end.
+void StripBothEnds(Text& text, const Text& delimiter) {
+  if (StartsWith(text, delimiter)) text.erase(0, delimiter.size());
+  if (EndsWith(text, delimiter)) text.erase(text.size() - delimiter.size());
+}
+
+}  // namespace
+
+Text StripEnclosing(const Text& text, const Text& first, const Text& second) {
+  Text result = text;
+  if (result.size() < 2 * first.size()) return result;
+  StripBothEnds(result, first);
+  if (IsBlank(second)) return result;
+  if (result.size() < 2 * second.size()) return result;
+  StripBothEnds(result, second);
+  return result;
+}
+
+namespace {
+
+// Counts occurrences of `quote` in stretch [begin, end) of `text` that start
+// at or after `from`. Growing a token only appends units, so counting the
+// matches that start in the appended part (plus the quote's length minus one
+// units before it, for matches straddling the old end) keeps each token's
+// count linear in its length instead of quadratic.
+int64_t CountFrom(const Text& text, size_t from, size_t end, const Text& quote) {
+  const std::u16string_view stretch = std::u16string_view(text).substr(from, end - from);
+  int64_t count = 0;
+  for (size_t at = stretch.find(quote); at != stretch.npos; at = stretch.find(quote, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Tracks how many times a quote occurs in a growing stretch [begin, end).
+class QuoteCounter {
+ public:
+  QuoteCounter(const Text& working, const Text& quote, size_t begin)
+      : working_(working), quote_(quote), begin_(begin), counted_to_(begin) {}
+
+  // Extends the stretch to end at `end` and returns the count in [begin, end).
+  int64_t CountTo(size_t end) {
+    if (quote_.empty()) return 0;
+    const size_t back = quote_.size() - 1;
+    const size_t from = counted_to_ > begin_ + back ? counted_to_ - back : begin_;
+    count_ += CountFrom(working_, from, end, quote_);
+    // Matches ending at or before `end` are counted; the next scan starts
+    // where a match could first end beyond it.
+    counted_to_ = end;
+    return count_;
+  }
+
+ private:
+  const Text& working_;
+  const Text& quote_;
+  size_t begin_;
+  size_t counted_to_;
+  int64_t count_ = 0;
+};
+
+}  // namespace
+
+int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& opening_quote,
+                  bool pass_on, Text& closing_quote) {
+  // Positions below are 0-based offsets into the working copy; a delimiter
+  // "at d" occupies [d, d + delimiter.size()).
+  Text working;
+  try {
+    const bool opening_blank = IsBlank(opening_quote);
+    const bool closing_blank = IsBlank(closing_quote);
+    if (opening_blank && !closing_blank) closing_quote.clear();
+    const bool paired = !IsBlank(closing_quote);
+    const bool single = !opening_blank && !paired;
+
+    tokens.clear();
+    working = delimiter + text;
+    if (!EndsWith(working, delimiter)) working += delimiter;
+    // An empty delimiter would stand everywhere and split nothing: reject it
+    // through the same trap as every other error of this procedure.
+    if (delimiter.empty()) throw InvalidCallError();
+
+    const size_t step = delimiter.size();
+    size_t start = 0;  // the delimiter in front of the current token
+    for (;;) {
+      size_t end = working.find(delimiter, start + step);
+      if (end == Text::npos) break;
+      if (paired || single) {
+        QuoteCounter openings(working, opening_quote, start + step);
+        QuoteCounter closings(working, closing_quote, start + step);
+        auto unbalanced = [&](size_t stretch_end) {
+          const int64_t opened = openings.CountTo(stretch_end);
+          return paired ? closings.CountTo(stretch_end) != opened : opened % 2 != 0;
+        };
+        while (unbalanced(end)) {
+          end = working.find(delimiter, end + step);
+          // The quote never closes: the stretch up to "no delimiter" would
+          // have a negative length, which is an invalid argument.
+          if (end == Text::npos) throw InvalidCallError();
+        }
+      }
+      tokens.push_back(working.substr(start + step, end - start - step));
+      start = end;
+    }
+    return static_cast<int32_t>(tokens.size());
+  } catch (const Error& error) {
+    if (pass_on) throw;
+    ShowWarning(error.source(),
+                u"(GetTokens) Error: " + error.description() + u"\r\nLine: " + working);
+    return 0;
+  }
+}
+
+}  // namespace boolconv
