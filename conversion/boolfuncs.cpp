@@ -1,5 +1,6 @@
 #include "conversion/boolfuncs.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -67,31 +68,41 @@ struct WordPlacement {
   size_t sign_offset = Text::npos;
 };
 
-// ConvertGroup, also reporting where each kept word went when `placements`
-// is given. The engine needs that to splice nested groups back by position.
-void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form,
-                        std::vector<WordPlacement>* placements) {
+// Lists ConvertGroup fills for each group. The walk converts every group of
+// an input with one set, so their capacity is allocated once, not per group.
+struct GroupScratch {
+  TokenList tokens;
+  TokenList kept;
+  TokenList words;
+  std::vector<WordPlacement> placements;  // one per kept word
+  std::vector<const Text*> items;
+  std::vector<int32_t> word_of;
+};
+
+// ConvertGroup, also leaving in `scratch.placements` where each kept word
+// went. The engine needs that to splice nested groups back by position.
+void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupScratch& scratch) {
   operator_form.clear();
   sign_form.clear();
-  const Text content = StripEnclosing(group, u"(", u")");
   const Text delimiter(kWordDelimiter);
   const Text quote(1, kDoubleQuote);
   Text no_closing_quote;
-  TokenList tokens;
-  const int32_t token_count =
-      GetTokens(content, delimiter, tokens, quote, /*pass_on=*/false, no_closing_quote);
+  TokenList& tokens = scratch.tokens;
+  const int32_t token_count = GetTokens(StripEnclosing(group, u"(", u")"), delimiter, tokens, quote,
+                                        /*pass_on=*/false, no_closing_quote);
 
   // Tokens are consecutive stretches of the content, one delimiter apart, so
-  // each one's offset in the group follows from the lengths before it.
-  TokenList kept;
-  std::vector<WordPlacement> kept_places;
-  // The engine's groups start with the one "(" that StripEnclosing removed.
+  // each one's offset in the group follows from the lengths before it. The
+  // engine's groups start with the one "(" that StripEnclosing removed.
+  TokenList& kept = scratch.kept;
+  kept.clear();
+  scratch.placements.clear();
   size_t offset = 1;
   for (int32_t i = 0; i < token_count; ++i) {
     const Text& token = tokens[static_cast<size_t>(i)];
     if (!IsBlank(token)) {
       kept.push_back(Trim(token));
-      kept_places.push_back({offset + token.find_first_not_of(u' '), kept.back().size()});
+      scratch.placements.push_back({offset + token.find_first_not_of(u' '), kept.back().size()});
     }
     offset += token.size() + delimiter.size();
   }
@@ -103,16 +114,18 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form,
 
   Text joined = kept.front();
   for (size_t i = 1; i < kept.size(); ++i) joined.append(delimiter).append(kept[i]);
-  TokenList words;
+  TokenList& words = scratch.words;
   const int32_t word_count =
-      GetTokens(joined, delimiter, words, quote, /*pass_on=*/false, no_closing_quote);
+      GetTokens(std::move(joined), delimiter, words, quote, /*pass_on=*/false, no_closing_quote);
 
   // Operands stand at odd positions (1-based) and operators at even ones; a
   // word that arrives at an even position and is no operator gets "AND" in
   // front of it. `word_of` maps each item back to its word, or -1 for "AND".
-  const Text inserted_and(kInsertedAnd);
-  std::vector<const Text*> items;
-  std::vector<int32_t> word_of;
+  static const Text inserted_and(kInsertedAnd);
+  std::vector<const Text*>& items = scratch.items;
+  std::vector<int32_t>& word_of = scratch.word_of;
+  items.clear();
+  word_of.clear();
   for (int32_t k = 0; k < word_count; ++k) {
     const Text& word = words[static_cast<size_t>(k)];
     if (items.size() % 2 == 1 && !IsOperator(word)) {
@@ -129,8 +142,8 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form,
   }
 
   auto place = [&](size_t item) {
-    if (placements == nullptr || word_of[item] < 0) return;
-    WordPlacement& placement = kept_places[static_cast<size_t>(word_of[item])];
+    if (word_of[item] < 0) return;
+    WordPlacement& placement = scratch.placements[static_cast<size_t>(word_of[item])];
     placement.operator_offset = operator_form.size();
     placement.sign_offset = sign_form.size();
   };
@@ -157,8 +170,78 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form,
   }
   operator_form += u")";
   sign_form += u")";
-  if (placements != nullptr) *placements = std::move(kept_places);
 }
+
+// Follows, unit by unit, how ConvertGroup's tokenizer (space delimiter,
+// double-quote phrases) would split a group's content, counting the words
+// that are not blank, up to two. While the count stays below two and no
+// quote is left open, ConvertGroup is bound to return the skip marker and
+// show no warning, so the walk dissolves such a group without scanning its
+// text again. Chains of dissolved groups then cost linear time, not the
+// square of their depth.
+class WordCounter {
+ public:
+  void Add(char16_t unit) {
+    if (!known_) return;
+    if (in_word_ && quote_open_) {  // an open phrase takes every unit
+      if (unit == kDoubleQuote) quote_open_ = false;
+      blank_ = false;
+      return;
+    }
+    if (unit == u' ') {
+      EndWord();
+      return;
+    }
+    if (!in_word_) {
+      in_word_ = true;
+      blank_ = true;
+    }
+    if (unit == kDoubleQuote) quote_open_ = true;
+    if (unit != u'\0') blank_ = false;
+  }
+  void Add(const Text& units) {
+    for (const char16_t unit : units) Add(unit);
+  }
+
+  // Takes in a nested group that dissolved on Finish(): its parentheses
+  // turned to spaces, so its words stay words of their own here, unless one
+  // of our phrases is open and swallows them.
+  void AddDissolved(const WordCounter& nested) {
+    Add(u' ');
+    if (in_word_) {
+      known_ = false;
+      return;
+    }
+    words_ = std::min(kEnough, words_ + nested.words_);
+    Add(u' ');
+  }
+
+  // Gives up on counting: the content changed in a way not followed here.
+  void Forget() { known_ = false; }
+
+  // Ends the content. True when it surely holds fewer than two non-blank
+  // words and no unclosed phrase.
+  bool Finish() {
+    if (!known_ || (in_word_ && quote_open_)) return false;
+    EndWord();
+    return words_ < kEnough;
+  }
+
+ private:
+  static constexpr int kEnough = 2;
+
+  void EndWord() {
+    if (in_word_ && !blank_) words_ = std::min(kEnough, words_ + 1);
+    in_word_ = false;
+    quote_open_ = false;
+  }
+
+  bool known_ = true;
+  bool in_word_ = false;
+  bool quote_open_ = false;  // the current word holds an odd number of quotes
+  bool blank_ = true;        // the current word is U+0000 only so far
+  int words_ = 0;
+};
 
 Text PlaceholderFor(size_t row) {
   const std::string digits = std::to_string(row + 1);
@@ -200,7 +283,8 @@ Text NormalizeBoolean(Text text) {
 }
 
 void ConvertGroup(Text group, Text& operator_form, Text& sign_form) {
-  ConvertGroupPlaced(std::move(group), operator_form, sign_form, nullptr);
+  GroupScratch scratch;
+  ConvertGroupPlaced(std::move(group), operator_form, sign_form, scratch);
 }
 
 void BoolFuncs::ConvertBoolean(Text input, Text& operator_form, Text& sign_form) {
@@ -222,6 +306,7 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
   struct OpenGroup {
     size_t start;       // offset of its "(" in `walked`
     size_t first_link;  // its first placeholder's index in `links`
+    WordCounter words;  // of its content so far
   };
   std::vector<OpenGroup> open_groups;
   std::vector<Link> links;  // the placeholders in `walked`, in order
@@ -229,24 +314,38 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
   walked.reserve(working_text.size());
   Text operator_form;
   Text group_sign_form;
-  std::vector<WordPlacement> placements;
+  GroupScratch scratch;
+  const std::vector<WordPlacement>& placements = scratch.placements;
 
   for (const char16_t unit : working_text) {
     walked.push_back(unit);
     if (unit == kOpenParen) {
-      open_groups.push_back({walked.size() - 1, links.size()});
+      open_groups.push_back({walked.size() - 1, links.size(), {}});
       continue;
     }
-    if (unit != kCloseParen) continue;
+    if (unit != kCloseParen) {
+      if (!open_groups.empty()) open_groups.back().words.Add(unit);
+      continue;
+    }
     if (open_groups.empty()) {
       throw Error(kUnmatchedCloseError, kAppName, kUnmatchedCloseDescription);
     }
-    const OpenGroup group = open_groups.back();
+    OpenGroup group = std::move(open_groups.back());
     open_groups.pop_back();
-    ConvertGroupPlaced(walked.substr(group.start), operator_form, group_sign_form, &placements);
-    if (operator_form == kSkipMarker) {
+    WordCounter* enclosing = open_groups.empty() ? nullptr : &open_groups.back().words;
+    const bool surely_skipped = group.words.Finish();
+    if (!surely_skipped) {
+      ConvertGroupPlaced(walked.substr(group.start), operator_form, group_sign_form, scratch);
+    }
+    if (surely_skipped || operator_form == kSkipMarker) {
       walked[group.start] = u' ';
       walked.back() = u' ';
+      if (enclosing == nullptr) continue;
+      if (surely_skipped) {
+        enclosing->AddDissolved(group.words);
+      } else {
+        enclosing->Forget();
+      }
       continue;
     }
 
@@ -264,6 +363,7 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
       row_links.in_sign_form.push_back({placements[word].sign_offset + into_word, links[i].row});
     }
     Text placeholder = PlaceholderFor(row);
+    if (enclosing != nullptr) enclosing->Add(placeholder);
     links.resize(group.first_link);
     links.push_back({group.start, row});
     walked.resize(group.start);

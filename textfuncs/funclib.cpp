@@ -186,13 +186,24 @@ int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& open
     if (delimiter.empty()) throw InvalidCallError();
 
     const size_t step = delimiter.size();
+    // Where the next quotes stand, so that stretches without any quote (most
+    // of them) skip the counting: they are balanced already.
+    size_t next_opening = single || paired ? working.find(opening_quote) : Text::npos;
+    size_t next_closing = paired ? working.find(closing_quote) : Text::npos;
+    auto holds = [](size_t quote_at, size_t quote_size, size_t stretch_end) {
+      return quote_at != Text::npos && quote_at + quote_size <= stretch_end;
+    };
     size_t start = 0;  // the delimiter in front of the current token
     for (;;) {
       size_t end = working.find(delimiter, start + step);
       if (end == Text::npos) break;
-      if (paired || single) {
-        QuoteCounter openings(working, opening_quote, start + step);
-        QuoteCounter closings(working, closing_quote, start + step);
+      const size_t begin = start + step;
+      if (next_opening < begin) next_opening = working.find(opening_quote, begin);
+      if (next_closing < begin) next_closing = working.find(closing_quote, begin);
+      if (holds(next_opening, opening_quote.size(), end) ||
+          holds(next_closing, closing_quote.size(), end)) {
+        QuoteCounter openings(working, opening_quote, begin);
+        QuoteCounter closings(working, closing_quote, begin);
         auto unbalanced = [&](size_t stretch_end) {
           const int64_t opened = openings.CountTo(stretch_end);
           return paired ? closings.CountTo(stretch_end) != opened : opened % 2 != 0;
@@ -204,7 +215,7 @@ int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& open
           if (end == Text::npos) throw InvalidCallError();
         }
       }
-      tokens.push_back(working.substr(start + step, end - start - step));
+      tokens.emplace_back(working, begin, end - begin);
       start = end;
     }
     return static_cast<int32_t>(tokens.size());
