@@ -42,7 +42,7 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
 
 run: build
-	$(BUILD_DIR)/cli/boolconv-cli "a b or c" "((a b) or (c d)) e"
+	$(BUILD_DIR)/ui/boolconv
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

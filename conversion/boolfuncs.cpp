@@ -34,29 +34,49 @@ bool EqualsIgnoringCase(std::u16string_view text, std::u16string_view lower_word
 enum class Case { kExact, kIgnore };
 
 // Replaces every occurrence of `from` in `text` by `to`, left to right: the
-// search resumes after each match and never looks at inserted text. Returns
-// whether anything was replaced.
-bool ReplaceAll(Text& text, std::u16string_view from, std::u16string_view to,
-                Case letter_case = Case::kExact) {
-  Text lowered;
-  if (letter_case == Case::kIgnore) {
-    lowered = text;
-    for (char16_t& unit : lowered) unit = LowerAscii(unit);
+// search resumes after each match and never looks at inserted text. `to` is
+// no longer than `from`, so the text is rewritten in place without copying.
+// With Case::kIgnore, `from` is lower-case and ASCII letters of `text` fold.
+// Returns whether anything was replaced.
+template <Case kLetterCase = Case::kExact>
+bool ReplaceAll(Text& text, std::u16string_view from, std::u16string_view to) {
+  auto fold = [](char16_t unit) { return kLetterCase == Case::kIgnore ? LowerAscii(unit) : unit; };
+  char16_t* const data = text.data();
+  const size_t size = text.size();
+  bool replaced = false;
+  size_t write = 0;
+  size_t read = 0;
+  while (read < size) {
+    size_t matched = 0;
+    if (fold(data[read]) == from[0] && size - read >= from.size()) {
+      matched = 1;
+      while (matched < from.size() && fold(data[read + matched]) == from[matched]) ++matched;
+    }
+    if (matched == from.size()) {
+      std::copy(to.begin(), to.end(), data + write);
+      write += to.size();
+      read += from.size();
+      replaced = true;
+    } else {
+      data[write++] = data[read++];
+    }
   }
-  const Text& searched = letter_case == Case::kIgnore ? lowered : text;
-  size_t match = searched.find(from);
-  if (match == Text::npos) return false;
-  Text result;
-  result.reserve(text.size());
-  size_t copied = 0;
-  for (; match != Text::npos; match = searched.find(from, copied)) {
-    result.append(text, copied, match - copied);
-    result.append(to);
-    copied = match + from.size();
+  text.resize(write);
+  return replaced;
+}
+
+// Puts a space on the outer side of every parenthesis: ")" becomes ") " and
+// then "(" becomes " (". Neither insertion holds the other parenthesis, so
+// one pass does both.
+void PadParentheses(Text& text) {
+  Text padded;
+  padded.reserve(text.size() + text.size() / 4);
+  for (const char16_t unit : text) {
+    if (unit == kOpenParen) padded += u' ';
+    padded += unit;
+    if (unit == kCloseParen) padded += u' ';
   }
-  result.append(text, copied);
-  text = std::move(result);
-  return true;
+  text = std::move(padded);
 }
 
 // Where one kept word of a group stands in the group text and in each form,
@@ -266,8 +286,7 @@ Text NormalizeBoolean(Text text) {
   if (opens < closes) normal.insert(0, static_cast<size_t>(closes - opens), kOpenParen);
   if (opens > closes) normal.append(static_cast<size_t>(opens - closes), kCloseParen);
 
-  ReplaceAll(normal, u")", u") ");
-  ReplaceAll(normal, u"(", u" (");
+  PadParentheses(normal);
   for (int pass = 0; pass < kNormalizePasses; ++pass) {
     bool changed = ReplaceAll(normal, u"( ", u"(");
     changed |= ReplaceAll(normal, u" )", u")");
@@ -277,8 +296,8 @@ Text NormalizeBoolean(Text text) {
     // remaining passes would change nothing either.
     if (!changed) break;
   }
-  ReplaceAll(normal, u" and not ", u" NOT ", Case::kIgnore);
-  ReplaceAll(normal, u" or not ", u" NOT ", Case::kIgnore);
+  ReplaceAll<Case::kIgnore>(normal, u" and not ", u" NOT ");
+  ReplaceAll<Case::kIgnore>(normal, u" or not ", u" NOT ");
   return u"(" + Trim(normal) + u")";
 }
 
