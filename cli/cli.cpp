@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <exception>
 #include <istream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,8 +47,9 @@ constexpr std::string_view kHelp =
     "Exit status: 0 if every expression converted, 1 if any failed,\n"
     "2 for a usage error.\n";
 
-// A line longer than this keeps its buffer only until it has been converted;
-// shorter buffers are reused so that reading many short lines allocates little.
+// The buffer of a line longer than this is freed as soon as the line is
+// decoded, so that it does not sit beside the engine's working copies while a
+// huge line converts; smaller buffers are reused from line to line.
 constexpr size_t kReusableBufferBytes = size_t{1} << 20;
 
 // Frees the memory held by `text` (clear() alone keeps the capacity).

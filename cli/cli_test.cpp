@@ -101,6 +101,7 @@ TEST(Conversion, ArgumentsAndLinesGiveTwoLinesEach) {
       {{"--"}, "a b or c\n", kAbOrC},
       {{}, "a b or c", kAbOrC},
       {{}, "a b or c\r\n", kAbOrC},
+      {{}, "a b\r", "(a AND b\r)\n(+a +b\r)\n"},  // a "\r" without "\n" is content
       {{}, "a and not b\r\na b or c", "(a NOT b)\n(+a -b)\n"s + kAbOrC},
       {{}, "", ""},
       {{}, "\n", "\n\n"},
@@ -214,20 +215,12 @@ TEST(Errors, InvalidUtf8FailsOnlyItsLine) {
     EXPECT_EQ(text.out, kAbOrC + std::string(kAbOrC));
     EXPECT_EQ(text.err, "boolconv-cli: line 2: " + error + "\n");
     EXPECT_EQ(text.exit_code, 1);
-
-    const Result json = RunCli({"--json"}, input);
-    std::istringstream lines(json.out);
-    std::vector<nlohmann::json> objects;
-    for (std::string line; std::getline(lines, line);) {
-      objects.push_back(nlohmann::json::parse(line));  // throws on invalid JSON
-    }
-    ASSERT_EQ(objects.size(), 3u);
-    EXPECT_EQ(objects[0]["operator"], "(a AND b or c)");
-    EXPECT_EQ(objects[1],
-              (nlohmann::json{{"error", error}, {"warnings", nlohmann::json::array()}}));
-    EXPECT_EQ(objects[2]["sign"], "(+a +b c)");
-    EXPECT_EQ(json.exit_code, 1);
   }
+  const Result json = RunCli({"--json"}, "a b or c\n\xFF\na b or c\n");
+  const std::string failed =
+      R"j({"error":"Not valid UTF-8: invalid byte sequence at byte 1.","warnings":[]})j";
+  EXPECT_EQ(json.out, kAbOrCJson + ("\n" + failed + "\n") + kAbOrCJson + "\n");
+  EXPECT_EQ(json.exit_code, 1);
   EXPECT_EQ(RunCli({"a b or c", "\xFF"}).err,
             "boolconv-cli: argument 2: Not valid UTF-8: invalid byte sequence at byte 1.\n");
 }
