@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Writes the hand-made seed inputs into corpus/. Inputs the fuzzer found are
+# kept in the same directories as files of their own; this script does not
+# touch them. Texts go through printf %b, so "\0" and "\t" stand for U+0000
+# and a tab; iconv turns them into the UTF-16LE that the targets read.
+set -euo pipefail
+cd "$(dirname "$0")/corpus"
+
+utf16() { printf '%b' "$1" | iconv -f UTF-8 -t UTF-16LE; }
+units() { echo $(($(utf16 "$1" | wc -c) / 2)); }
+byte() { printf "\\x$(printf %02x "$1")"; }
+
+# convert NAME TEXT
+convert() { utf16 "$2" >"convert/$1"; }
+
+# tokens NAME PASS_ON DELIMITER OPENING_QUOTE CLOSING_QUOTE TEXT
+tokens() {
+  {
+    byte "$2"
+    byte "$(units "$3")"
+    byte "$(units "$4")"
+    byte "$(units "$5")"
+    utf16 "$3"
+    utf16 "$4"
+    utf16 "$5"
+    utf16 "$6"
+  } >"tokens/$1"
+}
+
+repeat() { local out=""; for ((i = 0; i < $2; ++i)); do out+="$1"; done; printf '%s' "$out"; }
+
+mkdir -p convert tokens
+
+convert empty ''
+convert implicit_and 'a b or c'
+convert nested_groups '((a b) or (c d)) e'
+convert side_by_side '(a b) (c d)'
+convert and_not 'a and not b OR NOT c'
+convert letter_case 'Cat oR dog AnD Fish'
+convert unclosed_quote 'a "b c'
+convert quote_in_group '(a b) (c "d) e'
+convert unmatched_close 'a)) or ((b'
+convert close_first ') a ('
+convert missing_close 'x (y'
+convert no_spaces 'a(b)c'
+convert placeholder_lookalikes '(c d) 1XXXX e 1X a1Xb "1X 2X"'
+convert group_in_phrase '"x (b c)" y'
+convert trailing_operator '(a b or) and'
+convert operators_as_operands 'not a and or b'
+convert blank_nul ' \0\0 '
+convert nul_words '(a \0 b) \0 (\0 \0)'
+convert tab 'a\tb (c\td)'
+convert non_ascii 'Käse oder "große Katze" (中文 or 日本語)'
+convert two_digit_rows "$(repeat '(a b) ' 12)10X 12X"
+convert deep_nesting "$(repeat '(' 200)a$(repeat ' b)' 200)"
+convert empty_pairs "$(repeat '(' 12)$(repeat ')' 12) a"
+convert long_spaces "a$(repeat ' ' 1100)b"
+
+tokens engine_words 0 ' ' '"' '' 'a "b c" d'
+tokens paired_quotes 0 ',' '[' ']' 'a,[b,c],d,[[e],f]'
+tokens multi_unit_delimiter 0 '::' '' '' 'a::b::::c::'
+tokens empty_delimiter 0 '' '' '' 'abc'
+tokens empty_delimiter_pass_on 1 '' '"' '' 'abc'
+tokens unclosed_quote 0 ' ' '"' '' 'a "b c'
+tokens unclosed_quote_pass_on 1 ' ' '"' '' 'a "b c'
+tokens blank_opening_quote 0 ' ' ' ' ']' 'a ]b c'
+tokens nul_quote 0 ' ' '\0' '' 'a \0b c'
+tokens multi_unit_quotes 0 ' ' '<<' '>>' 'a <<b c>> d <<<e>>'
+tokens empty_text 0 ' ' '"' '' ''
+tokens text_is_delimiter 0 '--' '' '' '--'
+tokens bordered_delimiter 0 'aba' '' '' 'ba'
