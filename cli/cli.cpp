@@ -92,6 +92,7 @@ class ExpressionWriter {
     std::string operator_form;
     std::string sign_form;
     std::string error;
+    bool converted = false;
     try {
       Text input;
       if (DecodeUtf8(expression, input, error)) {
@@ -102,13 +103,14 @@ class ExpressionWriter {
         operator_form = ToUtf8(operator_text);
         Release(operator_text);
         sign_form = ToUtf8(sign_text);
+        converted = true;
       }
     } catch (const std::exception& e) {
       // boolconv::Error's what() is its description; anything else (such as
       // running out of memory on a huge line) fails this expression only.
       error = e.what();
+      if (error.empty()) error = "Unknown error.";
     }
-    const bool converted = error.empty();
     if (json_) {
       WriteJson(converted, std::move(operator_form), std::move(sign_form), std::move(error));
     } else if (converted) {
