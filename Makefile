@@ -24,7 +24,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps build test run bench fuzz clean format
+.PHONY: all deps build test run bench fuzz sanitize clean format
 
 all: build
 
@@ -44,8 +44,26 @@ test: build
 run: build
 	$(BUILD_DIR)/ui/boolconv
 
+# Long runs stay out of `make test`.
+FUZZ_SECONDS ?= 300
+
+bench: deps
+	$(call install_missing,$(BENCH_PACKAGES))
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOLCONV_BUILD_BENCH=ON \
+	  -DBOOLCONV_BUILD_TESTS=OFF -DBOOLCONV_BUILD_UI=OFF
+	cmake --build build-bench -j$(JOBS)
+	build-bench/bench/boolfuncs_benchmark
+
+fuzz: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+sanitize: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
+	fuzz/sanitize.sh
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-bench build-fuzz build-asan
