@@ -1,0 +1,287 @@
+#include "bench/shapes.h"
+
+#include <ostream>
+
+namespace boolconv::bench {
+namespace {
+
+// SplitMix64: tiny, fast and the same on every platform and standard library
+// (std:: distributions are not), so generated inputs never change.
+class Rng {
+ public:
+  explicit Rng(uint64_t seed) : state_(seed) {}
+
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+  }
+
+  // A number in [0, bound).
+  size_t Below(size_t bound) { return static_cast<size_t>(Next() % bound); }
+
+  template <typename T, size_t N>
+  const T& Pick(const std::array<T, N>& items) {
+    return items[Below(N)];
+  }
+
+ private:
+  uint64_t state_;
+};
+
+constexpr uint64_t kStrategySeed = 20240611;
+constexpr uint64_t kFillerSeed = 7;
+constexpr uint64_t kTypicalSeed = 42;
+
+// Search vocabulary of the kind literature strategies are made of, truncation
+// stars and hyphens included.
+constexpr std::array<std::string_view, 48> kWords = {
+    "randomized",   "controlled", "trial",        "placebo",      "children",     "adolescent*",
+    "asthma",       "wheez*",     "inhaler",      "corticoster*", "budesonide",   "fluticasone",
+    "exacerbation", "hospital",   "admission",    "emergency",    "cohort",       "prospective",
+    "systematic",   "review",     "meta-analys*", "quality",      "life",         "adherence",
+    "education",    "school",     "parent*",      "nurse*",       "telemedicine", "mobile",
+    "app",          "text",       "message*",     "reminder*",    "outcome*",     "symptom*",
+    "score",        "lung",       "function",     "spirometr*",   "allergen*",    "smok*",
+    "exposure",     "animal*",    "mice",         "rat",          "editorial",    "comment"};
+
+// Operators in the letter cases people type; "" is a juxtaposition (an
+// implicit AND).
+constexpr std::array<std::string_view, 3> kOrOps = {"OR", "or", "Or"};
+constexpr std::array<std::string_view, 4> kAndOps = {"AND", "and", "And", ""};
+constexpr std::array<std::string_view, 3> kAndNotOps = {"and not", "AND NOT", "And Not"};
+
+void AppendJoin(std::string& text, std::string_view op) {
+  text += ' ';
+  if (op.empty()) return;
+  text += op;
+  text += ' ';
+}
+
+std::string Phrase(Rng& rng) {
+  std::string phrase = "\"";
+  phrase += rng.Pick(kWords);
+  for (size_t i = 0, extra = 1 + rng.Below(2); i < extra; ++i) {
+    phrase += ' ';
+    phrase += rng.Pick(kWords);
+  }
+  return phrase + "\"";
+}
+
+// A word three times in four, otherwise a quoted phrase.
+std::string Term(Rng& rng) {
+  return rng.Below(4) == 0 ? Phrase(rng) : std::string(rng.Pick(kWords));
+}
+
+// (term AND (term OR term)): two levels of nesting.
+std::string Subgroup(Rng& rng) {
+  std::string group = "(";
+  group += Term(rng);
+  AppendJoin(group, rng.Pick(kAndOps));
+  group += '(';
+  group += Term(rng);
+  AppendJoin(group, rng.Pick(kOrOps));
+  group += Term(rng);
+  group += "))";
+  return group;
+}
+
+// A concept block: synonyms joined by OR, every so often a subgroup.
+std::string Concept(Rng& rng, size_t alternatives, size_t subgroups) {
+  const size_t every = subgroups == 0 ? alternatives + 1 : alternatives / subgroups;
+  std::string concept_text = "(";
+  for (size_t i = 0; i < alternatives; ++i) {
+    if (i > 0) AppendJoin(concept_text, rng.Pick(kOrOps));
+    concept_text += (i + 1) % every == 0 ? Subgroup(rng) : Term(rng);
+  }
+  return concept_text + ")";
+}
+
+// Appends words separated by spaces while the text, plus `reserve` more
+// characters, stays within `units`. Always appends at least one word.
+void AppendWords(std::string& text, size_t units, size_t reserve, Rng& rng) {
+  for (bool first = true;; first = false) {
+    const std::string_view word = rng.Pick(kWords);
+    const size_t needed = text.size() + (first ? 0 : 1) + word.size() + reserve;
+    if (!first && needed > units) return;
+    if (!first) text += ' ';
+    text += word;
+  }
+}
+
+// Single-letter words for the nested shape, so that depth grows fastest.
+char Letter(size_t i) { return static_cast<char>('a' + i % 26); }
+
+std::string SideBySide(size_t units, Rng& rng) {
+  std::string text;
+  for (;;) {
+    std::string group = "(";
+    group += rng.Pick(kWords);
+    group += ' ';
+    group += rng.Pick(kWords);
+    group += ')';
+    const size_t needed = text.size() + (text.empty() ? 0 : 1) + group.size();
+    if (!text.empty() && needed > units) return text;
+    if (!text.empty()) text += ' ';
+    text += group;
+  }
+}
+
+std::string NestedConverted(size_t units) {
+  // "(" x depth, "a b)", then " c)" per further level: 4 * depth + 1 in all.
+  const size_t depth = units > 5 ? (units - 1) / 4 : 1;
+  std::string text(depth, '(');
+  text += "a b)";
+  for (size_t level = 2; level <= depth; ++level) {
+    text += ' ';
+    text += Letter(level);
+    text += ')';
+  }
+  return text;
+}
+
+std::string SpaceAndNotRuns(size_t units) {
+  // "a", a run of spaces, "b", a run of " and not", " c": half the room for
+  // each run, so both grow with the size.
+  constexpr size_t kFixed = 4;
+  constexpr size_t kAndNotSize = 8;  // " and not"
+  const size_t room = units > kFixed + kAndNotSize + 1 ? units - kFixed : kAndNotSize + 1;
+  const size_t spaces = room / 2;
+  const size_t and_nots = (room - spaces) / kAndNotSize;
+  std::string text = "a";
+  text.append(spaces, ' ');
+  text += 'b';
+  for (size_t i = 0; i < and_nots; ++i) {
+    text += ' ';
+    text += kAndNotOps[i % kAndNotOps.size()];
+  }
+  return text + " c";
+}
+
+// An everyday expression of two to four terms (words, phrases and, up to two
+// levels deep, expressions in parentheses), joined mostly side by side and
+// otherwise by OR, AND or AND NOT in mixed case. About 60 characters.
+std::string TypicalExpression(Rng& rng, size_t depth) {
+  std::string text;
+  for (size_t i = 0, terms = 2 + rng.Below(3); i < terms; ++i) {
+    if (i > 0) {
+      switch (rng.Below(12)) {
+        case 6:
+        case 7:
+          AppendJoin(text, rng.Pick(kOrOps));
+          break;
+        case 8:
+        case 9:
+          AppendJoin(text, rng.Pick(kAndOps));
+          break;
+        case 10:
+          AppendJoin(text, rng.Pick(kAndNotOps));
+          break;
+        default:
+          text += ' ';
+      }
+    }
+    const size_t kind = rng.Below(10);
+    if (depth < 2 && kind < 2 - depth) {
+      text += '(';
+      text += TypicalExpression(rng, depth + 1);
+      text += ')';
+    } else if (kind < 3) {
+      text += Phrase(rng);
+    } else {
+      text += rng.Pick(kWords);
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string RealisticStrategy() {
+  // Three concept blocks of 56 synonyms with 4 subgroups each, joined by AND
+  // inside one group, then "and not" and an exclusion block holding one
+  // small group: 1 + 3 * (1 + 4 * 2) + 1 + 1 = 30 pairs of parentheses.
+  constexpr size_t kConcepts = 3;
+  constexpr size_t kAlternatives = 56;
+  constexpr size_t kSubgroups = 4;
+  Rng rng(kStrategySeed);
+  std::string text = "(";
+  for (size_t c = 0; c < kConcepts; ++c) {
+    if (c > 0) AppendJoin(text, rng.Pick(kAndOps));
+    text += Concept(rng, kAlternatives, kSubgroups);
+  }
+  text += ") ";
+  text += rng.Pick(kAndNotOps);
+  text += " (";
+  text += rng.Pick(kWords);
+  AppendJoin(text, rng.Pick(kOrOps));
+  text += rng.Pick(kWords);
+  AppendJoin(text, rng.Pick(kOrOps));
+  text += "(";
+  text += rng.Pick(kWords);
+  AppendJoin(text, rng.Pick(kAndOps));
+  text += rng.Pick(kWords);
+  text += "))";
+  return text;
+}
+
+std::string DissolvedChain(size_t depth) {
+  std::string text(depth, '(');
+  text += 'a';
+  text.append(depth, ')');
+  return text;
+}
+
+std::string MakeShape(Shape shape, size_t units) {
+  Rng rng(kFillerSeed);
+  switch (shape) {
+    case Shape::kRealistic: {
+      const std::string strategy = RealisticStrategy();
+      std::string text = strategy;
+      while (text.size() + 1 + strategy.size() <= units) {
+        text += ' ';
+        text += strategy;
+      }
+      return text;
+    }
+    case Shape::kFlatGroup: {
+      std::string text = "(";
+      AppendWords(text, units, 1, rng);
+      return text + ")";
+    }
+    case Shape::kSideBySide:
+      return SideBySide(units, rng);
+    case Shape::kNestedConverted:
+      return NestedConverted(units);
+    case Shape::kDissolvedChain:
+      return DissolvedChain(units > 3 ? (units - 1) / 2 : 1);
+    case Shape::kLongPhrase: {
+      std::string text = "\"";
+      AppendWords(text, units, 1, rng);
+      return text + "\"";
+    }
+    case Shape::kUnclosedQuote: {
+      std::string text = "\"";
+      AppendWords(text, units, 0, rng);
+      return text;
+    }
+    case Shape::kSpaceAndNotRuns:
+      return SpaceAndNotRuns(units);
+  }
+  return {};
+}
+
+void WriteTypicalLines(std::ostream& out, size_t count) {
+  Rng rng(kTypicalSeed);
+  for (size_t i = 0; i < count; ++i) out << TypicalExpression(rng, 0) << '\n';
+}
+
+Text ToText(std::string_view ascii) {
+  Text text;
+  text.reserve(ascii.size());
+  for (const char c : ascii) text.push_back(static_cast<unsigned char>(c));
+  return text;
+}
+
+}  // namespace boolconv::bench
