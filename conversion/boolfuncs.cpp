@@ -19,6 +19,10 @@ constexpr std::u16string_view kInsertedAnd = u"AND";
 // and longer runs of spaces than the passes can undo are kept in part.
 constexpr int kNormalizePasses = 10;
 
+// Above this many tokens a group's scratch lists are freed after use rather
+// than kept for the next group.
+constexpr size_t kLongList = 1 << 16;
+
 constexpr char16_t LowerAscii(char16_t unit) {
   return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
 }
@@ -108,7 +112,9 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
   const Text quote(1, kDoubleQuote);
   Text no_closing_quote;
   TokenList& tokens = scratch.tokens;
-  const int32_t token_count = GetTokens(StripEnclosing(group, u"(", u")"), delimiter, tokens, quote,
+  Text content = StripEnclosing(group, u"(", u")");
+  Text().swap(group);  // a long group need not be held twice
+  const int32_t token_count = GetTokens(std::move(content), delimiter, tokens, quote,
                                         /*pass_on=*/false, no_closing_quote);
 
   // Tokens are consecutive stretches of the content, one delimiter apart, so
@@ -132,8 +138,15 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
     return;
   }
 
+  // Lists of a very long group are released as soon as they are used, so
+  // that no more than two of them are held at a time.
+  const auto release_if_long = [](TokenList& list) {
+    if (list.size() > kLongList) TokenList().swap(list);
+  };
+  release_if_long(tokens);
   Text joined = kept.front();
   for (size_t i = 1; i < kept.size(); ++i) joined.append(delimiter).append(kept[i]);
+  release_if_long(kept);
   TokenList& words = scratch.words;
   const int32_t word_count =
       GetTokens(std::move(joined), delimiter, words, quote, /*pass_on=*/false, no_closing_quote);
@@ -279,6 +292,7 @@ bool IsOperator(const Text& token) {
 
 Text NormalizeBoolean(Text text) {
   Text normal = Trim(text);
+  Text().swap(text);
   if (IsBlank(normal)) return normal;
 
   const int32_t opens = CountOccurrences(normal, u"(");
@@ -298,7 +312,10 @@ Text NormalizeBoolean(Text text) {
   }
   ReplaceAll<Case::kIgnore>(normal, u" and not ", u" NOT ");
   ReplaceAll<Case::kIgnore>(normal, u" or not ", u" NOT ");
-  return u"(" + Trim(normal) + u")";
+  normal = Trim(normal);
+  normal.insert(normal.begin(), kOpenParen);
+  normal.push_back(kCloseParen);
+  return normal;
 }
 
 void ConvertGroup(Text group, Text& operator_form, Text& sign_form) {
@@ -391,6 +408,7 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
     row_links_.push_back(std::move(row_links));
   }
 
+  Text().swap(working_text);  // walked through; free it before the outputs grow
   sign_form = Expand(walked, links, /*sign=*/true);
   working_text = Expand(walked, links, /*sign=*/false);
 }
@@ -404,9 +422,24 @@ Text BoolFuncs::Expand(const Text& top_text, const std::vector<Link>& top_links,
     size_t next_link;
     size_t copied;
   };
+  // Rows only hold placeholders of lower rows, so one pass in row order
+  // gives each row's expanded length, and the output is allocated once.
+  std::vector<size_t> expanded_length(group_table_.size());
+  auto length_of = [&](const Text& text, const std::vector<Link>& links) {
+    size_t length = text.size();
+    for (const Link& link : links) {
+      length += expanded_length[link.row] - group_table_[link.row].placeholder.size();
+    }
+    return length;
+  };
+  for (size_t row = 0; row < group_table_.size(); ++row) {
+    expanded_length[row] =
+        sign ? length_of(group_table_[row].sign_form, row_links_[row].in_sign_form)
+             : length_of(group_table_[row].operator_form, row_links_[row].in_operator_form);
+  }
   std::vector<Frame> stack = {{&top_text, &top_links, 0, 0}};
   Text out;
-  out.reserve(top_text.size());
+  out.reserve(length_of(top_text, top_links));
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.next_link == frame.links->size()) {

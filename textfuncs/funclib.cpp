@@ -180,6 +180,7 @@ int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& open
 
     tokens.clear();
     working = delimiter + text;
+    Text().swap(text);  // a long text need not be held twice
     if (!EndsWith(working, delimiter)) working += delimiter;
     // An empty delimiter would stand everywhere and split nothing: reject it
     // through the same trap as every other error of this procedure.
