@@ -6,11 +6,16 @@ JOBS      ?= 2
 WERROR    ?= ON
 CMAKE_ARGS ?=
 
-# Packages per purpose; `deps` installs only what is missing.
+# Packages per purpose; `deps` installs only what is missing. The Debian
+# package (`make package`, and its test) needs dpkg-dev and file for the
+# library dependencies; the test also validates the desktop entry and renders
+# the man page.
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev \
-                  libutfcpp-dev nlohmann-json3-dev
+                  libutfcpp-dev nlohmann-json3-dev \
+                  dpkg-dev file desktop-file-utils groff-base
 BENCH_PACKAGES := libbenchmark-dev time
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
+SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 define install_missing
@@ -24,7 +29,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps build test run bench fuzz sanitize clean format
+.PHONY: all deps build test run package screenshot bench fuzz sanitize clean format
 
 all: build
 
@@ -43,6 +48,16 @@ test: build
 
 run: build
 	$(BUILD_DIR)/ui/boolconv
+
+# The Debian package, in $(BUILD_DIR); install it with apt-get install ./<file>.
+package: build
+	cmake --build $(BUILD_DIR) --target package
+	@ls -1 $(BUILD_DIR)/*.deb
+
+# The README's picture of the window after a conversion, on a virtual display.
+screenshot: build
+	$(call install_missing,$(SCREENSHOT_PACKAGES))
+	docs/screenshot.sh $(BUILD_DIR)/ui/boolconv docs/screenshot.png
 
 # Long runs stay out of `make test`.
 FUZZ_SECONDS ?= 300
