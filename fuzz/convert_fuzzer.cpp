@@ -1,6 +1,7 @@
-// Fuzz target: arbitrary bytes, read as UTF-16LE text, through ConvertBoolean.
-// Besides crashes and sanitizer reports it checks what must hold for every
-// input; see CheckConversion.
+// Fuzz target: arbitrary bytes, read as UTF-16LE text, through ConvertBoolean
+// (and ToUtf8, which front ends print the results with). Besides crashes and
+// sanitizer reports it checks what must hold for every input; see
+// CheckConversion.
 
 #include <cstddef>
 #include <cstdint>
@@ -105,6 +106,51 @@ size_t DigitXPairs(const Text& text) {
   return pairs;
 }
 
+// Decodes UTF-8 into UTF-16, or returns false for any sequence that is not
+// well formed: a stray or missing continuation byte, an overlong form, a
+// surrogate code point or one beyond U+10FFFF.
+bool DecodeUtf8(const std::string& bytes, Text& text) {
+  text.clear();
+  for (size_t i = 0; i < bytes.size();) {
+    const uint32_t lead = static_cast<unsigned char>(bytes[i]);
+    // Continuation bytes after the lead byte, and the lead byte's payload.
+    const size_t extra = lead < 0x80 ? 0 : lead < 0xC0 ? 4 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    if (extra == 4 || lead >= 0xF8) return false;  // a stray continuation or an invalid byte
+    uint32_t code = lead & (extra == 0 ? 0x7Fu : 0x3Fu >> extra);
+    const uint32_t smallest = extra == 0 ? 0 : extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+    if (extra >= bytes.size() - i) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const uint32_t next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    if (code >= 0x10000) {
+      text.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      text.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      text.push_back(static_cast<char16_t>(code));
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+// `text` with every surrogate that is not part of a pair replaced by U+FFFD,
+// as ToUtf8 promises to write it.
+Text WithoutLoneSurrogates(Text text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool high = text[i] >= 0xD800 && text[i] <= 0xDBFF;
+    const bool low = text[i] >= 0xDC00 && text[i] <= 0xDFFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || low) {
+      text[i] = u'\uFFFD';
+    }
+  }
+  return text;
+}
+
 std::string Describe(const Text& input, const Outcome& outcome) {
   std::string out = "input:         \"" + Escape(input) + "\"\n";
   if (!outcome.converted) return out + "error " + std::to_string(outcome.error_number) + "\n";
@@ -154,6 +200,12 @@ void CheckConversion(const Text& input, const Outcome& outcome) {
 void FuzzConversion(const uint8_t* data, size_t size) {
   if (size > kMaxInputBytes) return;
   const Text input = DecodeUtf16Le(data, size);
+
+  // Any text, even with lone surrogates, comes out as valid UTF-8 that
+  // decodes back to it (lone surrogates as U+FFFD): front ends print with it.
+  Text decoded;
+  FUZZ_CHECK(DecodeUtf8(ToUtf8(input), decoded) && decoded == WithoutLoneSurrogates(input),
+             "ToUtf8 of \"" + Escape(input) + "\" gives \"" + Escape(decoded) + "\"");
 
   // One engine for the whole run: each conversion follows a different one,
   // and no result may depend on what came before.

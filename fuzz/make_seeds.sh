@@ -55,6 +55,9 @@ convert two_digit_rows "$(repeat '(a b) ' 12)10X 12X"
 convert deep_nesting "$(repeat '(' 200)a$(repeat ' b)' 200)"
 convert empty_pairs "$(repeat '(' 12)$(repeat ')' 12) a"
 convert long_spaces "a$(repeat ' ' 1100)b"
+# Written byte by byte, as iconv cannot make lone surrogates: a pair
+# (U+1F600), then U+DC00 alone in a group and U+D800 alone at the end.
+printf 'a\0 \0=\xd8\x00\xde \0(\0b\0 \0\x00\xdc \0c\0)\0 \0\x00\xd8' >convert/surrogates
 
 tokens engine_words 0 ' ' '"' '' 'a "b c" d'
 tokens paired_quotes 0 ',' '[' ']' 'a,[b,c],d,[[e],f]'
@@ -69,3 +72,5 @@ tokens multi_unit_quotes 0 ' ' '<<' '>>' 'a <<b c>> d <<<e>>'
 tokens empty_text 0 ' ' '"' '' ''
 tokens text_is_delimiter 0 '--' '' '' '--'
 tokens bordered_delimiter 0 'aba' '' '' 'ba'
+tokens bordered_delimiter_aa 0 'aa' '' '' 'a'
+tokens bordered_delimiter_colons 1 '::' '"' '' 'x "y"::a:'

@@ -79,9 +79,8 @@ Call Run(const Arguments& args, bool pass_on) {
   return call;
 }
 
-// True when no proper prefix of `delimiter` is also its suffix. Only then do
-// occurrences never overlap, and only then can the text framed by delimiters
-// be cut back into the text's own items (see CheckJoin).
+// True when no proper prefix of `delimiter` is also its suffix, so that two
+// occurrences of it can never overlap.
 bool Unbordered(const Text& delimiter) {
   for (size_t length = 1; length < delimiter.size(); ++length) {
     if (delimiter.compare(0, length, delimiter, delimiter.size() - length, length) == 0) {
@@ -159,6 +158,11 @@ void CheckCall(const Arguments& args, bool pass_on, const Call& call) {
 
   // Nothing is lost or invented: joined by the delimiter, the items give the
   // text back, less one delimiter at its end (the frame's closing one).
+  // Checked only for delimiters that cannot overlap themselves: GetTokens
+  // frames the text with delimiters and splits at the leftmost match, so
+  // with one such as "aa" or "::" the closing frame can overlap the text's
+  // end and units are lost ("a" split at "aa" gives no item, "a:" split at
+  // "::" gives "a"). The seeds bordered_delimiter* hold such inputs.
   if (Unbordered(args.delimiter)) {
     Text joined;
     for (size_t i = 0; i < call.tokens.size(); ++i) {
