@@ -101,6 +101,7 @@ struct GroupScratch {
   std::vector<WordPlacement> placements;  // one per kept word
   std::vector<const Text*> items;
   std::vector<int32_t> word_of;
+  int32_t token_count = 0;  // of the first tokenization; 0 after a warning
 };
 
 // ConvertGroup, also leaving in `scratch.placements` where each kept word
@@ -116,6 +117,7 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
   Text().swap(group);  // a long group need not be held twice
   const int32_t token_count = GetTokens(std::move(content), delimiter, tokens, quote,
                                         /*pass_on=*/false, no_closing_quote);
+  scratch.token_count = token_count;
 
   // Tokens are consecutive stretches of the content, one delimiter apart, so
   // each one's offset in the group follows from the lengths before it. The
@@ -236,18 +238,22 @@ class WordCounter {
     for (const char16_t unit : units) Add(unit);
   }
 
-  // Takes in a nested group that dissolved on Finish(): its parentheses
-  // turned to spaces, so its words stay words of their own here, unless one
-  // of our phrases is open and swallows them.
-  void AddDissolved(const WordCounter& nested) {
+  // Takes in a nested group that dissolved with `nested_words` non-blank
+  // words and no open phrase: its parentheses turned to spaces, so its words
+  // stay words of their own here, unless one of our phrases is open and
+  // swallows them.
+  void AddDissolved(int nested_words) {
     Add(u' ');
     if (in_word_) {
       known_ = false;
       return;
     }
-    words_ = std::min(kEnough, words_ + nested.words_);
+    words_ = std::min(kEnough, words_ + nested_words);
     Add(u' ');
   }
+
+  // The non-blank words counted so far, up to two.
+  int words() const { return words_; }
 
   // Gives up on counting: the content changed in a way not followed here.
   void Forget() { known_ = false; }
@@ -377,8 +383,12 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
       walked[group.start] = u' ';
       walked.back() = u' ';
       if (enclosing == nullptr) continue;
+      // A group the converter dissolved without a warning held at most one
+      // word and no open phrase, just like one that surely dissolved.
       if (surely_skipped) {
-        enclosing->AddDissolved(group.words);
+        enclosing->AddDissolved(group.words.words());
+      } else if (scratch.token_count > 0) {
+        enclosing->AddDissolved(static_cast<int>(scratch.kept.size()));
       } else {
         enclosing->Forget();
       }

@@ -65,6 +65,9 @@ TEST(ConvertBooleanTest, WholeConversions) {
       {u"(c d) \"1X 1XXXX\"", u"((c AND d) AND \"1X 1XXXX\")", u"(+(+c +d) +\"1X 1XXXX\")"},
       // a converted group inside a phrase is expanded in place
       {u"\"x (b c)\" y", u"(\"x (b AND c) \" AND y)", u"(+\"x (+b +c) \" +y)"},
+      // groups dissolving around a phrase that swallowed a converted group
+      {u"((\"x (a) y\")) z", u"(\"x  a  y\" AND z)", u"(+\"x  a  y\" +z)"},
+      {u"((\"x (a b) y\")) z", u"(\"x (a AND b) y\" AND z)", u"(+\"x (+a +b) y\" +z)"},
       // case of words is kept; only the inserted AND is capitals
       {u"Cat OR dog Fish", u"(Cat OR dog AND Fish)", u"(Cat dog +Fish)"},
   };

@@ -166,15 +166,22 @@ class QuoteCounter {
 
 }  // namespace
 
-int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& opening_quote,
-                  bool pass_on, Text& closing_quote) {
+int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& opening_quote_arg,
+                  bool pass_on, Text& closing_quote_arg) {
   // Positions below are 0-based offsets into the working copy; a delimiter
   // "at d" occupies [d, d + delimiter.size()).
   Text working;
   try {
+    // Own copies of the quotes: a caller may pass items of `tokens` itself,
+    // which the list is about to drop.
+    const Text opening_quote = opening_quote_arg;
+    Text closing_quote = closing_quote_arg;
     const bool opening_blank = IsBlank(opening_quote);
     const bool closing_blank = IsBlank(closing_quote);
-    if (opening_blank && !closing_blank) closing_quote.clear();
+    if (opening_blank && !closing_blank) {
+      closing_quote.clear();
+      closing_quote_arg.clear();
+    }
     const bool paired = !IsBlank(closing_quote);
     const bool single = !opening_blank && !paired;
 

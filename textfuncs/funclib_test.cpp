@@ -85,6 +85,12 @@ TEST(GetTokensTest, BlankOpeningQuoteEmptiesCallersClosingQuote) {
   EXPECT_EQ(closing, u"");
 }
 
+TEST(GetTokensTest, QuotesMayBeItemsOfTheListBeingRefilled) {
+  TokenList tokens = {u"\"", u" "};
+  EXPECT_EQ(GetTokens(u"\"a b\" c", u" ", tokens, tokens[0], false, tokens[1]), 2);
+  EXPECT_THAT(tokens, ElementsAre(u"\"a b\"", u"c"));
+}
+
 TEST(GetTokensTest, ShowsUnclosedQuoteAsWarning) {
   WarningRecorder recorder;
   TokenList tokens;
