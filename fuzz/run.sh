@@ -28,11 +28,13 @@ for target in "${targets[@]}"; do
   artifacts=$root/fuzz/artifacts/$target
   mkdir -p "$corpus" "$artifacts"
   cp -n "$root/fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true
+  dict=()
+  [ -f "$root/fuzz/$target.dict" ] && dict=(-dict="$root/fuzz/$target.dict")
   log=$build/$target.log
   echo "== fuzzing $target for ${seconds}s (log: $log)"
   status=0
   "$build/fuzz/${target}_fuzzer" "$corpus" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-    -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    "${dict[@]}" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" \
     >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   runs=${runs:-0}
