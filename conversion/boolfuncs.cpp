@@ -113,10 +113,10 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
   const Text quote(1, kDoubleQuote);
   Text no_closing_quote;
   TokenList& tokens = scratch.tokens;
-  Text content = StripEnclosing(group, u"(", u")");
-  Text().swap(group);  // a long group need not be held twice
-  const int32_t token_count = GetTokens(std::move(content), delimiter, tokens, quote,
-                                        /*pass_on=*/false, no_closing_quote);
+  // Handed on by moving, so a long group is never held twice.
+  const int32_t token_count =
+      GetTokens(StripEnclosing(std::move(group), u"(", u")"), delimiter, tokens, quote,
+                /*pass_on=*/false, no_closing_quote);
   scratch.token_count = token_count;
 
   // Tokens are consecutive stretches of the content, one delimiter apart, so
@@ -146,7 +146,9 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
     if (list.size() > kLongList) TokenList().swap(list);
   };
   release_if_long(tokens);
-  Text joined = kept.front();
+  Text joined;
+  joined.reserve(offset + 2 * delimiter.size());  // room for GetTokens' frame
+  joined = kept.front();
   for (size_t i = 1; i < kept.size(); ++i) joined.append(delimiter).append(kept[i]);
   release_if_long(kept);
   TokenList& words = scratch.words;
@@ -282,11 +284,18 @@ class WordCounter {
   int words_ = 0;
 };
 
+// The placeholder of 0-based `row`: its 1-based number and one filler.
 Text PlaceholderFor(size_t row) {
   const std::string digits = std::to_string(row + 1);
   Text placeholder(digits.begin(), digits.end());
   placeholder += kPlaceholderFiller;
   return placeholder;
+}
+
+size_t PlaceholderLength(size_t row) {
+  size_t digits = 1;
+  for (size_t number = row + 1; number >= 10; number /= 10) ++digits;
+  return digits + 1;
 }
 
 }  // namespace
@@ -329,6 +338,134 @@ void ConvertGroup(Text group, Text& operator_form, Text& sign_form) {
   ConvertGroupPlaced(std::move(group), operator_form, sign_form, scratch);
 }
 
+namespace {
+
+// A placeholder in some text: where it stands in the operator form and in
+// the sign form of the text, and which group table row (0-based) it stands
+// for. Expansion splices by these offsets, so words the user typed that
+// merely look like placeholders are never replaced.
+struct Link {
+  size_t operator_offset;
+  size_t sign_offset;
+  size_t row;
+};
+
+}  // namespace
+
+// The converted groups of the last conversion, packed: every form in one
+// text and every link in one list keep the cost of a row to a few words,
+// however deep the nesting. Also the converter's reusable lists.
+struct BoolFuncs::Store {
+  // Rows are appended in order, each one's forms and links after those of
+  // the row before, so a row ends where the next one begins.
+  struct Row {
+    size_t operator_begin;  // in `forms`; the sign form follows it
+    size_t sign_begin;
+    size_t links_begin;  // in `links`, the placeholders in the row's forms
+  };
+  Text forms;
+  std::vector<Row> rows;
+  std::vector<Link> links;
+  GroupScratch scratch;
+
+  void Clear() {
+    forms.clear();
+    rows.clear();
+    links.clear();
+  }
+  std::u16string_view OperatorForm(size_t row) const {
+    return std::u16string_view(forms).substr(rows[row].operator_begin,
+                                             rows[row].sign_begin - rows[row].operator_begin);
+  }
+  std::u16string_view SignForm(size_t row) const {
+    const size_t end = row + 1 < rows.size() ? rows[row + 1].operator_begin : forms.size();
+    return std::u16string_view(forms).substr(rows[row].sign_begin, end - rows[row].sign_begin);
+  }
+  size_t LinksEnd(size_t row) const {
+    return row + 1 < rows.size() ? rows[row + 1].links_begin : links.size();
+  }
+};
+
+namespace {
+
+// Splices every placeholder of `top` (with `top_links` in it) by its row's
+// form, whose own placeholders are spliced in turn, depth first with an
+// explicit stack. Every unit is copied once, into an output sized up front.
+Text Expand(const BoolFuncs::Store& store, std::u16string_view top,
+            const std::vector<Link>& top_links, bool sign) {
+  const auto offset_of = [sign](const Link& link) {
+    return sign ? link.sign_offset : link.operator_offset;
+  };
+  const auto form_of = [&](size_t row) {
+    return sign ? store.SignForm(row) : store.OperatorForm(row);
+  };
+  // Rows only hold placeholders of lower rows, so one pass in row order
+  // gives each row's expanded length.
+  std::vector<size_t> expanded(store.rows.size());
+  for (size_t row = 0; row < store.rows.size(); ++row) {
+    size_t length = form_of(row).size();
+    for (size_t i = store.rows[row].links_begin; i < store.LinksEnd(row); ++i) {
+      const size_t nested = store.links[i].row;
+      length += expanded[nested] - PlaceholderLength(nested);
+    }
+    expanded[row] = length;
+  }
+  size_t total = top.size();
+  for (const Link& link : top_links) total += expanded[link.row] - PlaceholderLength(link.row);
+
+  // One frame per form being copied; the bottom one is `top`. A frame holds
+  // just two numbers, to stay small when the nesting is a million deep.
+  constexpr size_t kTop = static_cast<size_t>(-1);
+  struct Frame {
+    size_t row;        // kTop for `top`
+    size_t next_link;  // index into its links
+  };
+  std::vector<Frame> stack = {{kTop, 0}};
+  Text out;
+  out.reserve(total);
+  while (!stack.empty()) {
+    const Frame frame = stack.back();
+    const bool is_top = frame.row == kTop;
+    const std::u16string_view text = is_top ? top : form_of(frame.row);
+    const Link* const links = is_top ? top_links.data() : store.links.data();
+    const size_t links_begin = is_top ? 0 : store.rows[frame.row].links_begin;
+    const size_t links_end = is_top ? top_links.size() : store.LinksEnd(frame.row);
+    // Units up to the end of the previous placeholder are copied already.
+    size_t copied = 0;
+    if (frame.next_link > links_begin) {
+      const Link& previous = links[frame.next_link - 1];
+      copied = offset_of(previous) + PlaceholderLength(previous.row);
+    }
+    if (frame.next_link == links_end) {
+      out.append(text.substr(copied));
+      stack.pop_back();
+      continue;
+    }
+    const Link& link = links[frame.next_link];
+    ++stack.back().next_link;
+    out.append(text.substr(copied, offset_of(link) - copied));
+    stack.push_back({link.row, store.rows[link.row].links_begin});
+  }
+  return out;
+}
+
+}  // namespace
+
+BoolFuncs::BoolFuncs() : store_(std::make_unique<Store>()) {}
+BoolFuncs::~BoolFuncs() = default;
+BoolFuncs::BoolFuncs(BoolFuncs&&) noexcept = default;
+BoolFuncs& BoolFuncs::operator=(BoolFuncs&&) noexcept = default;
+
+std::vector<GroupRow> BoolFuncs::GroupTable() const {
+  std::vector<GroupRow> table;
+  if (!store_) return table;
+  for (size_t row = 0; row < store_->rows.size(); ++row) {
+    table.push_back(
+        {PlaceholderFor(row), Text(store_->OperatorForm(row)), Text(store_->SignForm(row))});
+  }
+  return table;
+}
+
 void BoolFuncs::ConvertBoolean(Text input, Text& operator_form, Text& sign_form) {
   Text working = NormalizeBoolean(std::move(input));
   Text sign;
@@ -338,8 +475,9 @@ void BoolFuncs::ConvertBoolean(Text input, Text& operator_form, Text& sign_form)
 }
 
 void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
-  group_table_.clear();
-  row_links_.clear();
+  if (!store_) store_ = std::make_unique<Store>();  // a moved-from engine works again
+  Store& store = *store_;
+  store.Clear();
 
   // The walk copies the text unit by unit into `walked`. Each open group is
   // a suffix of it; a converted group is cut off and replaced by its short
@@ -356,7 +494,7 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
   walked.reserve(working_text.size());
   Text operator_form;
   Text group_sign_form;
-  GroupScratch scratch;
+  GroupScratch& scratch = store.scratch;
   const std::vector<WordPlacement>& placements = scratch.placements;
 
   for (const char16_t unit : working_text) {
@@ -396,76 +534,37 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
     }
 
     // Every placeholder sits inside one kept word; carry its position over
-    // into both forms. Both lists are in text order.
-    const size_t row = group_table_.size();
-    RowLinks row_links;
+    // into both forms, which go into the table after those of earlier rows.
+    const size_t row = store.rows.size();
+    const size_t operator_begin = store.forms.size();
+    const size_t sign_begin = operator_begin + operator_form.size();
+    const size_t links_begin = store.links.size();
     size_t word = 0;
     for (size_t i = group.first_link; i < links.size(); ++i) {
-      const size_t at = links[i].offset - group.start;
+      const size_t at = links[i].operator_offset - group.start;
       while (placements[word].group_offset + placements[word].length <= at) ++word;
       const size_t into_word = at - placements[word].group_offset;
-      row_links.in_operator_form.push_back(
-          {placements[word].operator_offset + into_word, links[i].row});
-      row_links.in_sign_form.push_back({placements[word].sign_offset + into_word, links[i].row});
+      store.links.push_back({placements[word].operator_offset + into_word,
+                             placements[word].sign_offset + into_word, links[i].row});
     }
-    Text placeholder = PlaceholderFor(row);
+    store.forms.append(operator_form).append(group_sign_form);
+    store.rows.push_back({operator_begin, sign_begin, links_begin});
+
+    // In `walked` a placeholder's offset is the same for both forms.
+    const Text placeholder = PlaceholderFor(row);
     if (enclosing != nullptr) enclosing->Add(placeholder);
     links.resize(group.first_link);
-    links.push_back({group.start, row});
+    links.push_back({group.start, group.start, row});
     walked.resize(group.start);
     walked += placeholder;
-    group_table_.push_back({std::move(placeholder), operator_form, group_sign_form});
-    row_links_.push_back(std::move(row_links));
   }
 
-  Text().swap(working_text);  // walked through; free it before the outputs grow
-  sign_form = Expand(walked, links, /*sign=*/true);
-  working_text = Expand(walked, links, /*sign=*/false);
-}
-
-Text BoolFuncs::Expand(const Text& top_text, const std::vector<Link>& top_links, bool sign) const {
-  // Depth-first splice: each placeholder is replaced by its row's form, whose
-  // own placeholders are replaced in turn. Every unit is copied once.
-  struct Frame {
-    const Text* text;
-    const std::vector<Link>* links;
-    size_t next_link;
-    size_t copied;
-  };
-  // Rows only hold placeholders of lower rows, so one pass in row order
-  // gives each row's expanded length, and the output is allocated once.
-  std::vector<size_t> expanded_length(group_table_.size());
-  auto length_of = [&](const Text& text, const std::vector<Link>& links) {
-    size_t length = text.size();
-    for (const Link& link : links) {
-      length += expanded_length[link.row] - group_table_[link.row].placeholder.size();
-    }
-    return length;
-  };
-  for (size_t row = 0; row < group_table_.size(); ++row) {
-    expanded_length[row] =
-        sign ? length_of(group_table_[row].sign_form, row_links_[row].in_sign_form)
-             : length_of(group_table_[row].operator_form, row_links_[row].in_operator_form);
-  }
-  std::vector<Frame> stack = {{&top_text, &top_links, 0, 0}};
-  Text out;
-  out.reserve(length_of(top_text, top_links));
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    if (frame.next_link == frame.links->size()) {
-      out.append(*frame.text, frame.copied);
-      stack.pop_back();
-      continue;
-    }
-    const Link link = (*frame.links)[frame.next_link++];
-    out.append(*frame.text, frame.copied, link.offset - frame.copied);
-    const GroupRow& row = group_table_[link.row];
-    frame.copied = link.offset + row.placeholder.size();
-    const RowLinks& row_links = row_links_[link.row];
-    stack.push_back(sign ? Frame{&row.sign_form, &row_links.in_sign_form, 0, 0}
-                         : Frame{&row.operator_form, &row_links.in_operator_form, 0, 0});
-  }
-  return out;
+  // Walked through: free what the walk needed before the outputs grow.
+  std::vector<OpenGroup>().swap(open_groups);
+  Text().swap(working_text);
+  walked.shrink_to_fit();
+  sign_form = Expand(store, walked, links, /*sign=*/true);
+  working_text = Expand(store, walked, links, /*sign=*/false);
 }
 
 }  // namespace boolconv

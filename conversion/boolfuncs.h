@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "textfuncs/funclib.h"
@@ -62,10 +63,13 @@ struct GroupRow {
 
 // The conversion engine. One object serves any number of conversions, one at
 // a time; no result depends on an earlier conversion. Not thread-safe: use
-// one object per thread.
+// one object per thread. Movable, not copyable.
 class BoolFuncs {
  public:
-  BoolFuncs() = default;
+  BoolFuncs();
+  ~BoolFuncs();
+  BoolFuncs(BoolFuncs&&) noexcept;
+  BoolFuncs& operator=(BoolFuncs&&) noexcept;
 
   // Converts `input` into `operator_form` and `sign_form`. An empty or blank
   // input gives its trimmed self in both. Throws boolconv::Error on a ")"
@@ -78,26 +82,13 @@ class BoolFuncs {
   // boolconv::Error on a ")" that closes no group (outputs then undefined).
   void ExpandGroups(Text& working_text, Text& sign_form);
 
-  // The groups converted by the last conversion, in closing order.
-  const std::vector<GroupRow>& GroupTable() const { return group_table_; }
+  // A copy of the groups converted by the last conversion, in closing order.
+  std::vector<GroupRow> GroupTable() const;
+
+  struct Store;  // opaque: the converted groups and reusable work lists
 
  private:
-  // A placeholder at `offset` in some text, standing for group table row `row`
-  // (0-based). Expansion splices by these offsets, so words the user typed
-  // that merely look like placeholders are never replaced.
-  struct Link {
-    size_t offset;
-    size_t row;
-  };
-  struct RowLinks {
-    std::vector<Link> in_operator_form;
-    std::vector<Link> in_sign_form;
-  };
-
-  Text Expand(const Text& top_text, const std::vector<Link>& top_links, bool sign) const;
-
-  std::vector<GroupRow> group_table_;
-  std::vector<RowLinks> row_links_;
+  std::unique_ptr<Store> store_;
 };
 
 }  // namespace boolconv

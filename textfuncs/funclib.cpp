@@ -50,33 +50,37 @@ Text Trim(const Text& text) {
 }
 
 std::string ToUtf8(const Text& text) {
-  std::string out;
-  out.reserve(text.size());
+  // Written through a pointer into room for the longest encoding, then cut
+  // to size: appending byte by byte costs more than the encoding itself.
+  std::string out(3 * text.size(), '\0');
+  char* next = out.data();
+  auto put = [&next](uint32_t byte) { *next++ = static_cast<char>(byte); };
   for (size_t i = 0; i < text.size(); ++i) {
-    char32_t code = text[i];
+    uint32_t code = text[i];
+    if (code < 0x80) {
+      put(code);
+      continue;
+    }
     if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
       ++i;
     } else if (code >= 0xD800 && code <= 0xDFFF) {
-      code = 0xFFFD;
+      code = 0xFFFD;  // an unpaired surrogate has no UTF-8 form
     }
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+    if (code < 0x800) {
+      put(0xC0 | (code >> 6));
     } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+      put(0xE0 | (code >> 12));
+      put(0x80 | ((code >> 6) & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+      put(0xF0 | (code >> 18));
+      put(0x80 | ((code >> 12) & 0x3F));
+      put(0x80 | ((code >> 6) & 0x3F));
     }
+    put(0x80 | (code & 0x3F));
   }
+  out.resize(static_cast<size_t>(next - out.data()));
   return out;
 }
 
@@ -112,8 +116,8 @@ void StripBothEnds(Text& text, const Text& delimiter) {
 
 }  // namespace
 
-Text StripEnclosing(const Text& text, const Text& first, const Text& second) {
-  Text result = text;
+Text StripEnclosing(Text text, const Text& first, const Text& second) {
+  Text result = std::move(text);
   if (result.size() < 2 * first.size()) return result;
   StripBothEnds(result, first);
   if (IsBlank(second)) return result;
@@ -186,14 +190,33 @@ int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& open
     const bool single = !opening_blank && !paired;
 
     tokens.clear();
-    working = delimiter + text;
-    Text().swap(text);  // a long text need not be held twice
-    if (!EndsWith(working, delimiter)) working += delimiter;
+    // Framed in the text's own buffer: a long text is not held twice.
+    working = std::move(text);
+    working.insert(0, delimiter);
     // An empty delimiter would stand everywhere and split nothing: reject it
     // through the same trap as every other error of this procedure.
     if (delimiter.empty()) throw InvalidCallError();
 
+    // Delimiters are found left to right without overlapping, starting with
+    // the leading one. The text is closed by a delimiter of its own when the
+    // last one found ends it; otherwise one is appended. A delimiter that
+    // could overlap itself ("::") must not be found straddling the text's
+    // end and the appended one, which would eat the text's last units.
     const size_t step = delimiter.size();
+    const size_t text_end = working.size();
+    size_t last = 0;
+    for (size_t at = working.find(delimiter, step); at != Text::npos;
+         at = working.find(delimiter, at + step)) {
+      last = at;
+    }
+    const bool closed_by_text = last + step == text_end;
+    if (!closed_by_text) working += delimiter;
+    auto next_delimiter = [&](size_t after) {
+      if (after < last) return working.find(delimiter, after + step);
+      if (after == last && !closed_by_text) return text_end;
+      return Text::npos;
+    };
+
     // Where the next quotes stand, so that stretches without any quote (most
     // of them) skip the counting: they are balanced already.
     size_t next_opening = single || paired ? working.find(opening_quote) : Text::npos;
@@ -203,7 +226,7 @@ int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& open
     };
     size_t start = 0;  // the delimiter in front of the current token
     for (;;) {
-      size_t end = working.find(delimiter, start + step);
+      size_t end = next_delimiter(start);
       if (end == Text::npos) break;
       const size_t begin = start + step;
       if (next_opening < begin) next_opening = working.find(opening_quote, begin);
@@ -217,7 +240,7 @@ int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& open
           return paired ? closings.CountTo(stretch_end) != opened : opened % 2 != 0;
         };
         while (unbalanced(end)) {
-          end = working.find(delimiter, end + step);
+          end = next_delimiter(end);
           // The quote never closes: the stretch up to "no delimiter" would
           // have a negative length, which is an invalid argument.
           if (end == Text::npos) throw InvalidCallError();

@@ -103,15 +103,17 @@ int32_t CountOccurrences(const Text& text, const Text& sought);
 // Removes `first` from the start and then from the end of `text`, then does
 // the same with `second` unless it is blank. A delimiter is not removed when
 // the text is shorter than twice its length: "()" with "(" and ")" gives ")".
-Text StripEnclosing(const Text& text, const Text& first, const Text& second);
+Text StripEnclosing(Text text, const Text& first, const Text& second);
 
 // Splits `text` at `delimiter` into `tokens` (emptied first) and returns how
 // many it stored. Empty tokens are kept. With a non-blank `opening_quote` a
 // token runs on past delimiters until it holds an even number of opening
 // quotes; with a non-blank `closing_quote` as well, until it holds as many
-// closing as opening quotes. A blank opening quote empties `closing_quote`.
+// closing as opening quotes. A blank opening quote empties a non-blank
+// `closing_quote` (the caller's variable too).
 //
-// A delimiter longer than one unit splits at the whole delimiter; an empty
+// A delimiter longer than one unit splits at its whole occurrences, found left
+// to right without overlapping ("a:::b" at "::" gives "a", ":b"); an empty
 // one is an invalid argument (error 5). When a quoted token never closes, or
 // the delimiter is empty, error 5 is raised: rethrown when `pass_on` is true,
 // otherwise shown as a warning whose prompt is "(GetTokens) Error: ", the

@@ -128,6 +128,13 @@ TEST(GetTokensTest, DelimiterLengths) {
   EXPECT_THAT(tokens, ElementsAre(u"a", u"b:c", u"\"d::e\""));
   // A text ending with the long delimiter gets no second one.
   EXPECT_EQ(GetTokens(u"a::", u"::", tokens, u"", false, closing), 1);
+  // Self-overlapping delimiters keep every unit of the text.
+  EXPECT_EQ(GetTokens(u"a:::b", u"::", tokens, u"", false, closing), 2);
+  EXPECT_THAT(tokens, ElementsAre(u"a", u":b"));
+  EXPECT_EQ(GetTokens(u"x::a:", u"::", tokens, u"", false, closing), 2);
+  EXPECT_THAT(tokens, ElementsAre(u"x", u"a:"));
+  EXPECT_EQ(GetTokens(u"a", u"aa", tokens, u"", false, closing), 1);
+  EXPECT_THAT(tokens, ElementsAre(u"a"));
   // An empty delimiter is an invalid argument: shown, or passed on.
   WarningRecorder recorder;
   EXPECT_EQ(GetTokens(u"a b", u"", tokens, u"", false, closing), 0);
