@@ -47,26 +47,33 @@ bool ReplaceAll(Text& text, std::u16string_view from, std::u16string_view to) {
   auto fold = [](char16_t unit) { return kLetterCase == Case::kIgnore ? LowerAscii(unit) : unit; };
   char16_t* const data = text.data();
   const size_t size = text.size();
-  bool replaced = false;
-  size_t write = 0;
-  size_t read = 0;
-  while (read < size) {
-    size_t matched = 0;
-    if (fold(data[read]) == from[0] && size - read >= from.size()) {
-      matched = 1;
-      while (matched < from.size() && fold(data[read + matched]) == from[matched]) ++matched;
+  size_t write = 0;  // the rewritten text so far is [0, write)
+  size_t kept = 0;   // [kept, scan) is unchanged text still to be moved down
+  auto move_kept = [&](size_t until) {
+    if (write != kept) std::copy(data + kept, data + until, data + write);
+    write += until - kept;
+  };
+  for (size_t scan = 0; scan + from.size() <= size;) {
+    if (fold(data[scan]) != from[0]) {
+      ++scan;
+      continue;
     }
-    if (matched == from.size()) {
-      std::copy(to.begin(), to.end(), data + write);
-      write += to.size();
-      read += from.size();
-      replaced = true;
-    } else {
-      data[write++] = data[read++];
+    size_t matched = 1;
+    while (matched < from.size() && fold(data[scan + matched]) == from[matched]) ++matched;
+    if (matched < from.size()) {
+      ++scan;
+      continue;
     }
+    move_kept(scan);
+    std::copy(to.begin(), to.end(), data + write);
+    write += to.size();
+    scan += from.size();
+    kept = scan;
   }
+  if (kept == 0) return false;  // nothing replaced: the text is as it was
+  move_kept(size);
   text.resize(write);
-  return replaced;
+  return true;
 }
 
 // Puts a space on the outer side of every parenthesis: ")" becomes ") " and
@@ -284,18 +291,20 @@ class WordCounter {
   int words_ = 0;
 };
 
-// The placeholder of 0-based `row`: its 1-based number and one filler.
-Text PlaceholderFor(size_t row) {
-  const std::string digits = std::to_string(row + 1);
-  Text placeholder(digits.begin(), digits.end());
-  placeholder += kPlaceholderFiller;
-  return placeholder;
-}
-
 size_t PlaceholderLength(size_t row) {
   size_t digits = 1;
-  for (size_t number = row + 1; number >= 10; number /= 10) ++digits;
+  for (size_t power = 10; power <= row + 1 && digits < 20; power *= 10) ++digits;
   return digits + 1;
+}
+
+// The placeholder of 0-based `row`: its 1-based number and one filler.
+Text PlaceholderFor(size_t row) {
+  Text placeholder(PlaceholderLength(row), kPlaceholderFiller);
+  size_t number = row + 1;
+  for (size_t at = placeholder.size() - 1; at-- > 0; number /= 10) {
+    placeholder[at] = static_cast<char16_t>(u'0' + number % 10);
+  }
+  return placeholder;
 }
 
 }  // namespace

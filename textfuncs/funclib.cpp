@@ -205,9 +205,13 @@ int32_t GetTokens(Text text, Text delimiter, TokenList& tokens, const Text& open
     const size_t step = delimiter.size();
     const size_t text_end = working.size();
     size_t last = 0;
-    for (size_t at = working.find(delimiter, step); at != Text::npos;
-         at = working.find(delimiter, at + step)) {
-      last = at;
+    if (step == 1) {
+      last = working.rfind(delimiter);  // one unit cannot overlap: all are found
+    } else {
+      for (size_t at = working.find(delimiter, step); at != Text::npos;
+           at = working.find(delimiter, at + step)) {
+        last = at;
+      }
     }
     const bool closed_by_text = last + step == text_end;
     if (!closed_by_text) working += delimiter;
