@@ -1,6 +1,7 @@
 // boolconv: opens the main window.
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,10 @@ int main(int argc, char* argv[]) {
     return EXIT_FAILURE;
   }
   QApplication app(argc, argv);
+  // Ties the window to its menu entry and icon once installed (Wayland uses
+  // the desktop file name; the icon comes from the installed icon theme).
+  QGuiApplication::setDesktopFileName(QStringLiteral("boolconv"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("boolconv")));
   Form1 form;
   form.show();
   return app.exec();
