@@ -62,14 +62,13 @@ screenshot: build
 # Long runs stay out of `make test`.
 FUZZ_SECONDS ?= 300
 
-# -O2 as the shipped build uses; the benchmark's own tests run first.
+# -O2, as the shipped build uses.
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DBOOLCONV_WERROR=$(WERROR) \
 	  -DBOOLCONV_BUILD_BENCH=ON -DBOOLCONV_BUILD_TESTS=OFF -DBOOLCONV_BUILD_UI=OFF
 	cmake --build build-bench -j$(JOBS)
-	build-bench/bench/bench_test
 	build-bench/bench/boolfuncs_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bench/cli_bench.sh build-bench
 
