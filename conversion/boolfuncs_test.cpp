@@ -26,36 +26,28 @@ struct ConversionCase {
 
 TEST(ConvertBooleanTest, WholeConversions) {
   const ConversionCase cases[] = {
-      // implicit AND before "or"
-      {u"a b or c", u"(a AND b or c)", u"(+a +b c)"},
+      {u"a b or c", u"(a AND b or c)", u"(+a +b c)"},  // implicit AND before "or"
       // nested group after an explicit "and"
       {u"a and (b or c)", u"(a and (b or c))", u"(+a +(b c))"},
-      // nested group after "or"
-      {u"a or (b c)", u"(a or (b AND c))", u"(a (+b +c))"},
+      {u"a or (b c)", u"(a or (b AND c))", u"(a (+b +c))"},  // nested group after "or"
       // groups side by side
       {u"(a b) (c d)", u"((a AND b) AND (c AND d))", u"(+(+a +b) +(+c +d))"},
       // two levels
       {u"((a b) or (c d)) e", u"(((a AND b) or (c AND d)) AND e)", u"(+((+a +b) (+c +d)) +e)"},
-      // "and not" and "OR NOT" collapse to NOT
-      {u"a and not b", u"(a NOT b)", u"(+a -b)"},
+      {u"a and not b", u"(a NOT b)", u"(+a -b)"},  // "and not" and "OR NOT" collapse to NOT
       {u"a OR NOT b", u"(a NOT b)", u"(+a -b)"},
-      // a single term in parentheses dissolves
-      {u"a and not (b)", u"(a NOT b)", u"(+a -b)"},
-      // unbalanced counts are repaired
-      {u"x (y", u"(x AND y)", u"(+x +y)"},
+      {u"a and not (b)", u"(a NOT b)", u"(+a -b)"},  // a single term in parentheses dissolves
+      {u"x (y", u"(x AND y)", u"(+x +y)"},           // unbalanced counts are repaired
       {u"a ) b", u"(a AND b)", u"(+a +b)"},
-      // parentheses without spaces around them
-      {u"a(b)c", u"(a AND b AND c)", u"(+a +b +c)"},
-      // single terms come back between spaces
-      {u"a", u" a ", u" a "},
+      {u"a(b)c", u"(a AND b AND c)", u"(+a +b +c)"},  // parentheses without spaces around them
+      {u"a", u" a ", u" a "},                         // single terms come back between spaces
       {u"(a)", u"  a  ", u"  a  "},
       {u"((a b))", u"  (a AND b)  ", u"  (+a +b)  "},
       // the first group closes early: text between groups stays as typed
       {u"a) or (b", u" a  or  b ", u" a  or  b "},
       {u"()", u"  ", u"  "},
       {u") a (", u"   a   ", u"   a   "},
-      // blank input
-      {u"", u"", u""},
+      {u"", u"", u""},  // blank input
       {u"    ", u"", u""},
       {Text(u" ") + Text(2, u'\0') + u" ", Text(2, u'\0'), Text(2, u'\0')},
       // words that look like placeholders are the user's words

@@ -144,17 +144,6 @@ TEST(GetTokensTest, DelimiterLengths) {
   EXPECT_THROW(GetTokens(u"a b", u"", tokens, u"", true, closing), Error);
 }
 
-TEST(GetTokensTest, LongPhraseIsOneToken) {
-  // Guards the incremental quote count: a phrase of many words stays whole.
-  Text phrase = u"\"";
-  for (int i = 0; i < 5000; ++i) phrase += u"w ";
-  phrase += u"\"";
-  TokenList tokens;
-  Text closing;
-  EXPECT_EQ(GetTokens(phrase + u" x", u" ", tokens, kQuote, false, closing), 2);
-  EXPECT_EQ(tokens[0], phrase);
-}
-
 TEST(WarningSeamTest, DefaultPrintsPromptToStderr) {
   ::testing::internal::CaptureStderr();
   ShowWarning(u"boolconv", u"caf\u00e9 \U0001F600");
