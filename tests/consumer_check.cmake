@@ -9,19 +9,8 @@
 # library is static, so sanitizer or other instrumentation in it needs the
 # same at link time.
 
-foreach(var BUILD_DIR WORK_DIR CONSUMER_DIR VERSION GENERATOR CXX)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "consumer_check.cmake: ${var} is not set")
-  endif()
-endforeach()
-
-function(run what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${result}):\n${out}")
-  endif()
-  set(run_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/check_support.cmake)
+require_vars(consumer_check.cmake BUILD_DIR WORK_DIR CONSUMER_DIR VERSION GENERATOR CXX)
 
 # A DESTDIR from the caller's environment would send the files elsewhere.
 unset(ENV{DESTDIR})

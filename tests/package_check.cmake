@@ -5,20 +5,8 @@
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... -DWITH_UI=ON|OFF
 #         -DBINDIR=... -DLIBDIR=... -DDATADIR=... -DMANDIR=... -P package_check.cmake
 
-foreach(var BUILD_DIR WORK_DIR VERSION WITH_UI BINDIR LIBDIR DATADIR MANDIR)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "package_check.cmake: ${var} is not set")
-  endif()
-endforeach()
-
-function(run what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${result}):\n${out}${err}")
-  endif()
-  set(run_output "${out}" PARENT_SCOPE)
-  set(run_errors "${err}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/check_support.cmake)
+require_vars(package_check.cmake BUILD_DIR WORK_DIR VERSION WITH_UI BINDIR LIBDIR DATADIR MANDIR)
 
 get_filename_component(cmake_dir ${CMAKE_COMMAND} DIRECTORY)
 find_program(CPACK cpack HINTS ${cmake_dir} REQUIRED)
