@@ -205,9 +205,9 @@ TEST(ConvertGroupTest, Table) {
 }
 
 TEST(IsOperatorTest, OnlyTheThreeWordsInAnyAsciiCase) {
-  for (const Text& word : {u"and", u"OR", u"nOt"}) EXPECT_TRUE(IsOperator(word));
+  for (const Text word : {u"and", u"OR", u"nOt"}) EXPECT_TRUE(IsOperator(word));
   // empty, untrimmed, quoted, longer, and a non-ASCII capital that lower-cases to "i"
-  for (const Text& word : {u"", u" or", u"\"or\"", u"nor", u"\u0130r"}) {
+  for (const Text word : {u"", u" or", u"\"or\"", u"nor", u"\u0130r"}) {
     EXPECT_FALSE(IsOperator(word)) << ToUtf8(word);
   }
 }
