@@ -90,29 +90,29 @@ void PadParentheses(Text& text) {
   text = std::move(padded);
 }
 
-// Where one kept word of a group stands in the group text and in each form,
-// so that placeholders inside it can be found again in the forms.
-struct WordPlacement {
-  size_t group_offset = 0;
-  size_t length = 0;
-  size_t operator_offset = Text::npos;
-  size_t sign_offset = Text::npos;
+// Where a placeholder inside a group went: the kept word holding it, how far
+// into that word it starts, and its offsets in the two forms.
+struct LinkPlacement {
+  size_t word = 0;
+  size_t into_word = 0;
+  size_t operator_offset = 0;
+  size_t sign_offset = 0;
 };
 
 // Lists ConvertGroup fills for each group. The walk converts every group of
 // an input with one set, so their capacity is allocated once, not per group.
 struct GroupScratch {
   TokenList tokens;
-  TokenList kept;
   TokenList words;
-  std::vector<WordPlacement> placements;  // one per kept word
-  std::vector<const Text*> items;
-  std::vector<int32_t> word_of;
-  int32_t token_count = 0;  // of the first tokenization; 0 after a warning
+  std::vector<size_t> link_offsets;        // placeholders in the group text
+  std::vector<LinkPlacement> link_places;  // where each of them went
+  int32_t token_count = 0;                 // of the first tokenization; 0 after a warning
+  size_t kept_count = 0;                   // non-blank tokens of the first tokenization
 };
 
-// ConvertGroup, also leaving in `scratch.placements` where each kept word
-// went. The engine needs that to splice nested groups back by position.
+// ConvertGroup. The engine also passes the offsets of the placeholders in the
+// group (`scratch.link_offsets`, ascending) and learns where each went in the
+// forms (`scratch.link_places`), to splice nested groups back by position.
 void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupScratch& scratch) {
   operator_form.clear();
   sign_form.clear();
@@ -120,100 +120,104 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
   const Text quote(1, kDoubleQuote);
   Text no_closing_quote;
   TokenList& tokens = scratch.tokens;
+  const size_t group_size = group.size();
   // Handed on by moving, so a long group is never held twice.
-  const int32_t token_count =
-      GetTokens(StripEnclosing(std::move(group), u"(", u")"), delimiter, tokens, quote,
-                /*pass_on=*/false, no_closing_quote);
+  const int32_t token_count = GetTokens(StripEnclosing(std::move(group), u"(", u")"), delimiter,
+                                        tokens, quote, /*pass_on=*/false, no_closing_quote);
   scratch.token_count = token_count;
 
-  // Tokens are consecutive stretches of the content, one delimiter apart, so
-  // each one's offset in the group follows from the lengths before it. The
-  // engine's groups start with the one "(" that StripEnclosing removed.
-  TokenList& kept = scratch.kept;
-  kept.clear();
-  scratch.placements.clear();
+  // The kept words are the non-blank tokens, trimmed, joined straight into
+  // the text of the second tokenization. Tokens are consecutive stretches of
+  // the content, one delimiter apart, so each one's offset in the group
+  // follows from the lengths before it; the engine's groups start with the
+  // one "(" that StripEnclosing removed.
+  Text joined;
+  joined.reserve(group_size + 2 * delimiter.size());  // room for GetTokens' frame
+  scratch.link_places.clear();
+  const std::vector<size_t>& link_offsets = scratch.link_offsets;
+  size_t next_link = 0;
+  size_t kept = 0;
   size_t offset = 1;
   for (int32_t i = 0; i < token_count; ++i) {
     const Text& token = tokens[static_cast<size_t>(i)];
     if (!IsBlank(token)) {
-      kept.push_back(Trim(token));
-      scratch.placements.push_back({offset + token.find_first_not_of(u' '), kept.back().size()});
+      const size_t first = token.find_first_not_of(u' ');
+      const size_t length = token.find_last_not_of(u' ') + 1 - first;
+      if (kept > 0) joined += delimiter;
+      joined.append(token, first, length);
+      for (; next_link < link_offsets.size() && link_offsets[next_link] < offset + first + length;
+           ++next_link) {
+        scratch.link_places.push_back({kept, link_offsets[next_link] - offset - first});
+      }
+      ++kept;
     }
     offset += token.size() + delimiter.size();
   }
-  if (kept.size() <= 1) {
+  scratch.kept_count = kept;
+  if (kept <= 1) {
     operator_form = kSkipMarker;
     sign_form = kSkipMarker;
     return;
   }
+  // A very long group's lists are released once used rather than kept for
+  // the next group, so that no more than one of them is held at a time.
+  if (tokens.size() > kLongList) TokenList().swap(tokens);
 
-  // Lists of a very long group are released as soon as they are used, so
-  // that no more than two of them are held at a time.
-  const auto release_if_long = [](TokenList& list) {
-    if (list.size() > kLongList) TokenList().swap(list);
-  };
-  release_if_long(tokens);
-  Text joined;
-  joined.reserve(offset + 2 * delimiter.size());  // room for GetTokens' frame
-  joined = kept.front();
-  for (size_t i = 1; i < kept.size(); ++i) joined.append(delimiter).append(kept[i]);
-  release_if_long(kept);
   TokenList& words = scratch.words;
   const int32_t word_count =
       GetTokens(std::move(joined), delimiter, words, quote, /*pass_on=*/false, no_closing_quote);
-
-  // Operands stand at odd positions (1-based) and operators at even ones; a
-  // word that arrives at an even position and is no operator gets "AND" in
-  // front of it. `word_of` maps each item back to its word, or -1 for "AND".
-  static const Text inserted_and(kInsertedAnd);
-  std::vector<const Text*>& items = scratch.items;
-  std::vector<int32_t>& word_of = scratch.word_of;
-  items.clear();
-  word_of.clear();
-  for (int32_t k = 0; k < word_count; ++k) {
-    const Text& word = words[static_cast<size_t>(k)];
-    if (items.size() % 2 == 1 && !IsOperator(word)) {
-      items.push_back(&inserted_and);
-      word_of.push_back(-1);
-    }
-    items.push_back(&word);
-    word_of.push_back(k);
-  }
-  if (items.size() < 2) {  // cannot happen: the words are the kept tokens again
+  if (word_count < 2) {  // cannot happen: the words are the kept tokens again
     operator_form = kSkipMarker;
     sign_form = kSkipMarker;
     return;
   }
 
-  auto place = [&](size_t item) {
-    if (word_of[item] < 0) return;
-    WordPlacement& placement = scratch.placements[static_cast<size_t>(word_of[item])];
-    placement.operator_offset = operator_form.size();
-    placement.sign_offset = sign_form.size();
+  // Operands stand at odd positions (1-based) of the item list and operators
+  // at even ones; a word that arrives at an even position and is no operator
+  // gets "AND" in front of it. The items are paired up as they arise.
+  size_t placed = 0;
+  auto append_operand = [&](size_t word) {
+    for (; placed < scratch.link_places.size() && scratch.link_places[placed].word == word;
+         ++placed) {
+      scratch.link_places[placed].operator_offset =
+          operator_form.size() + scratch.link_places[placed].into_word;
+      scratch.link_places[placed].sign_offset =
+          sign_form.size() + scratch.link_places[placed].into_word;
+    }
+    operator_form += words[word];
+    sign_form += words[word];
   };
-  operator_form = u"(";
-  sign_form = EqualsIgnoringCase(*items[1], u"or") ? u"(" : u"(+";
-  place(0);
-  operator_form += *items[0];
-  sign_form += *items[0];
-  // Items 2 and 3, 4 and 5, ... (1-based) as operator/operand pairs; an
-  // operator left without an operand at the end goes into neither form.
-  for (size_t op = 1; op + 1 < items.size(); op += 2) {
-    const Text& word = *items[op];
-    operator_form.append(u" ").append(word).append(u" ");
-    if (EqualsIgnoringCase(word, u"or")) {
+  auto append_pair = [&](std::u16string_view op, size_t word) {
+    operator_form.append(u" ").append(op).append(u" ");
+    if (EqualsIgnoringCase(op, u"or")) {
       sign_form += u" ";
-    } else if (EqualsIgnoringCase(word, u"not")) {
+    } else if (EqualsIgnoringCase(op, u"not")) {
       sign_form += u" -";
     } else {
       sign_form += u" +";
     }
-    place(op + 1);
-    operator_form += *items[op + 1];
-    sign_form += *items[op + 1];
+    append_operand(word);
+  };
+  // The first operand is bare when the second item is "or".
+  const bool or_follows = EqualsIgnoringCase(words[1], u"or");
+  operator_form = u"(";
+  sign_form = or_follows ? u"(" : u"(+";
+  append_operand(0);
+  const Text* pending_operator = nullptr;
+  for (size_t k = 1; k < static_cast<size_t>(word_count); ++k) {
+    if (pending_operator != nullptr) {
+      append_pair(*pending_operator, k);
+      pending_operator = nullptr;
+    } else if (IsOperator(words[k])) {
+      pending_operator = &words[k];
+    } else {
+      append_pair(kInsertedAnd, k);
+    }
   }
+  // An operator left without an operand at the end goes into neither form.
   operator_form += u")";
   sign_form += u")";
+  if (words.size() > kLongList) TokenList().swap(words);
 }
 
 // Follows, unit by unit, how ConvertGroup's tokenizer (space delimiter,
@@ -504,7 +508,6 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
   Text operator_form;
   Text group_sign_form;
   GroupScratch& scratch = store.scratch;
-  const std::vector<WordPlacement>& placements = scratch.placements;
 
   for (const char16_t unit : working_text) {
     walked.push_back(unit);
@@ -524,6 +527,10 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
     WordCounter* enclosing = open_groups.empty() ? nullptr : &open_groups.back().words;
     const bool surely_skipped = group.words.Finish();
     if (!surely_skipped) {
+      scratch.link_offsets.clear();
+      for (size_t i = group.first_link; i < links.size(); ++i) {
+        scratch.link_offsets.push_back(links[i].operator_offset - group.start);
+      }
       ConvertGroupPlaced(walked.substr(group.start), operator_form, group_sign_form, scratch);
     }
     if (surely_skipped || operator_form == kSkipMarker) {
@@ -535,26 +542,23 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
       if (surely_skipped) {
         enclosing->AddDissolved(group.words.words());
       } else if (scratch.token_count > 0) {
-        enclosing->AddDissolved(static_cast<int>(scratch.kept.size()));
+        enclosing->AddDissolved(static_cast<int>(scratch.kept_count));
       } else {
         enclosing->Forget();
       }
       continue;
     }
 
-    // Every placeholder sits inside one kept word; carry its position over
-    // into both forms, which go into the table after those of earlier rows.
+    // Every placeholder sits inside one kept word; the converter said where
+    // it went in both forms, which go into the table after earlier rows'.
     const size_t row = store.rows.size();
     const size_t operator_begin = store.forms.size();
     const size_t sign_begin = operator_begin + operator_form.size();
     const size_t links_begin = store.links.size();
-    size_t word = 0;
-    for (size_t i = group.first_link; i < links.size(); ++i) {
-      const size_t at = links[i].operator_offset - group.start;
-      while (placements[word].group_offset + placements[word].length <= at) ++word;
-      const size_t into_word = at - placements[word].group_offset;
-      store.links.push_back({placements[word].operator_offset + into_word,
-                             placements[word].sign_offset + into_word, links[i].row});
+    for (size_t i = 0; i < scratch.link_places.size(); ++i) {
+      const LinkPlacement& place = scratch.link_places[i];
+      store.links.push_back(
+          {place.operator_offset, place.sign_offset, links[group.first_link + i].row});
     }
     store.forms.append(operator_form).append(group_sign_form);
     store.rows.push_back({operator_begin, sign_begin, links_begin});
