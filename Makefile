@@ -36,11 +36,11 @@ all: build
 deps:
 	$(call install_missing,$(BUILD_PACKAGES))
 
-$(BUILD_DIR)/build.ninja: | deps
+# Configured on every build (a second or so), so that WERROR and CMAKE_ARGS
+# given on the command line always take effect.
+build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DBOOLCONV_WERROR=$(WERROR) $(CMAKE_ARGS)
-
-build: deps $(BUILD_DIR)/build.ninja
+	  -DBOOLCONV_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 test: build
@@ -81,6 +81,7 @@ sanitize: deps
 	fuzz/sanitize.sh
 
 format:
+	$(call install_missing,clang-format)
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:

@@ -162,7 +162,6 @@ struct Options {
   bool json = false;
   bool help = false;
   bool version = false;
-  bool expressions_given = false;
   std::vector<std::string_view> expressions;
   std::string unknown_option;  // set on a usage error
 };
@@ -177,7 +176,6 @@ Options ParseArguments(std::span<char* const> args) {
     const std::string_view text(arg);
     if (options_ended || text.empty() || text.front() != '-') {
       options.expressions.push_back(text);
-      options.expressions_given = true;
     } else if (text == "--") {
       options_ended = true;
     } else if (text == "--json") {
@@ -224,7 +222,7 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
 
   ExpressionWriter writer(options.json, flush_each_expression, out, err);
   bool all_converted = true;
-  if (options.expressions_given) {
+  if (!options.expressions.empty()) {
     std::string expression;
     for (size_t i = 0; i < options.expressions.size() && out; ++i) {
       expression = options.expressions[i];

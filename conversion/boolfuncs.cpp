@@ -172,9 +172,9 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
     return;
   }
 
-  // Operands stand at odd positions (1-based) of the item list and operators
-  // at even ones; a word that arrives at an even position and is no operator
-  // gets "AND" in front of it. The items are paired up as they arise.
+  // Each word after the first is either an operator, which joins the next
+  // word to the form whatever that word is, or an operand, which gets "AND"
+  // in front of it.
   size_t placed = 0;
   auto append_operand = [&](size_t word) {
     for (; placed < scratch.link_places.size() && scratch.link_places[placed].word == word;
@@ -323,10 +323,11 @@ Text NormalizeBoolean(Text text) {
   Text().swap(text);
   if (IsBlank(normal)) return normal;
 
-  const int32_t opens = CountOccurrences(normal, u"(");
-  const int32_t closes = CountOccurrences(normal, u")");
-  if (opens < closes) normal.insert(0, static_cast<size_t>(closes - opens), kOpenParen);
-  if (opens > closes) normal.append(static_cast<size_t>(opens - closes), kCloseParen);
+  // Counted in size_t: a line of more than 2^31 parentheses must still balance.
+  const size_t opens = static_cast<size_t>(std::count(normal.begin(), normal.end(), kOpenParen));
+  const size_t closes = static_cast<size_t>(std::count(normal.begin(), normal.end(), kCloseParen));
+  if (opens < closes) normal.insert(0, closes - opens, kOpenParen);
+  if (opens > closes) normal.append(opens - closes, kCloseParen);
 
   PadParentheses(normal);
   for (int pass = 0; pass < kNormalizePasses; ++pass) {
@@ -419,12 +420,16 @@ Text Expand(const BoolFuncs::Store& store, std::u16string_view top,
     size_t length = form_of(row).size();
     for (size_t i = store.rows[row].links_begin; i < store.LinksEnd(row); ++i) {
       const size_t nested = store.links[i].row;
-      length += expanded[nested] - PlaceholderLength(nested);
+      length += expanded[nested];  // a form holds its placeholders: never below 0
+      length -= PlaceholderLength(nested);
     }
     expanded[row] = length;
   }
   size_t total = top.size();
-  for (const Link& link : top_links) total += expanded[link.row] - PlaceholderLength(link.row);
+  for (const Link& link : top_links) {
+    total += expanded[link.row];
+    total -= PlaceholderLength(link.row);
+  }
 
   // One frame per form being copied; the bottom one is `top`. A frame holds
   // just two numbers, to stay small when the nesting is a million deep.
@@ -472,6 +477,7 @@ BoolFuncs& BoolFuncs::operator=(BoolFuncs&&) noexcept = default;
 std::vector<GroupRow> BoolFuncs::GroupTable() const {
   std::vector<GroupRow> table;
   if (!store_) return table;
+  table.reserve(store_->rows.size());
   for (size_t row = 0; row < store_->rows.size(); ++row) {
     table.push_back(
         {PlaceholderFor(row), Text(store_->OperatorForm(row)), Text(store_->SignForm(row))});
@@ -520,6 +526,7 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
       continue;
     }
     if (open_groups.empty()) {
+      store.Clear();  // a failed conversion leaves no rows behind
       throw Error(kUnmatchedCloseError, kAppName, kUnmatchedCloseDescription);
     }
     OpenGroup group = std::move(open_groups.back());

@@ -8,8 +8,8 @@
 //                  «a b or c» -> «(+a +b c)»
 //
 // Data flows input -> NormalizeBoolean -> the group walk (ExpandGroups, which
-// calls ConvertGroup on each group as its ")" is reached) -> expansion of the
-// converted groups into the two outputs.
+// converts each group as its ")" is reached, as ConvertGroup does) ->
+// expansion of the converted groups into the two outputs.
 //
 // Usage:
 //   boolconv::BoolFuncs engine;
@@ -19,7 +19,6 @@
 #ifndef BOOLCONV_CONVERSION_BOOLFUNCS_H_
 #define BOOLCONV_CONVERSION_BOOLFUNCS_H_
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -79,7 +78,8 @@ class BoolFuncs {
   // Walks normalized `working_text`, converting each group innermost first,
   // then expands the converted groups: `working_text` becomes the operator
   // form, `sign_form` the sign form. Empties the group table first. Throws
-  // boolconv::Error on a ")" that closes no group (outputs then undefined).
+  // boolconv::Error on a ")" that closes no group; both texts are then left
+  // unchanged and the group table empty.
   void ExpandGroups(Text& working_text, Text& sign_form);
 
   // A copy of the groups converted by the last conversion, in closing order.

@@ -78,7 +78,8 @@ TEST(ConvertBooleanTest, UnmatchedCloseFailsAndLeavesOutputs) {
   Text operator_form = u"before";
   Text sign_form = u"before";
   try {
-    engine.ConvertBoolean(u"a)) or ((b", operator_form, sign_form);
+    // The group before the stray ")" converts, but leaves no row behind.
+    engine.ConvertBoolean(u"(x y) a)) or ((b", operator_form, sign_form);
     FAIL() << "expected an error";
   } catch (const Error& error) {
     EXPECT_EQ(error.number(), kUnmatchedCloseError);
@@ -88,6 +89,7 @@ TEST(ConvertBooleanTest, UnmatchedCloseFailsAndLeavesOutputs) {
   }
   EXPECT_EQ(operator_form, u"before");
   EXPECT_EQ(sign_form, u"before");
+  EXPECT_TRUE(engine.GroupTable().empty());
 }
 
 TEST(ConvertBooleanTest, UnclosedQuoteDissolvesGroupAndWarns) {
@@ -109,7 +111,7 @@ TEST(ConvertBooleanTest, GroupTableHoldsConvertedGroupsOfLastConversion) {
   BoolFuncs engine;
   Text operator_form, sign_form;
   engine.ConvertBoolean(u"((a b) or (c d)) e", operator_form, sign_form);
-  const std::vector<GroupRow>& rows = engine.GroupTable();
+  std::vector<GroupRow> rows = engine.GroupTable();
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0].placeholder, u"1X");
   EXPECT_EQ(rows[0].operator_form, u"(a AND b)");
@@ -121,9 +123,10 @@ TEST(ConvertBooleanTest, GroupTableHoldsConvertedGroupsOfLastConversion) {
 
   // Dissolved groups get no row, and each conversion starts afresh.
   engine.ConvertBoolean(u"(a) (b c)", operator_form, sign_form);
-  ASSERT_EQ(engine.GroupTable().size(), 2u);
-  EXPECT_EQ(engine.GroupTable()[0].operator_form, u"(b AND c)");
-  EXPECT_EQ(engine.GroupTable()[1].operator_form, u"(a AND 1X)");
+  rows = engine.GroupTable();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].operator_form, u"(b AND c)");
+  EXPECT_EQ(rows[1].operator_form, u"(a AND 1X)");
   EXPECT_EQ(operator_form, u"(a AND (b AND c))");
   engine.ConvertBoolean(u"a", operator_form, sign_form);
   EXPECT_TRUE(engine.GroupTable().empty());

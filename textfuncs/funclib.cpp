@@ -91,9 +91,12 @@ bool IsBlank(const Text& text) {
 
 int32_t CountOccurrences(const Text& text, const Text& sought) {
   if (sought.empty()) return 0;
-  int32_t count = 0;
+  int32_t count = 0;  // stops at the largest count the result can hold
   // Resuming one unit after each match's start counts overlapping matches.
-  for (size_t at = text.find(sought); at != Text::npos; at = text.find(sought, at + 1)) ++count;
+  for (size_t at = text.find(sought); at != Text::npos && count < INT32_MAX;
+       at = text.find(sought, at + 1)) {
+    ++count;
+  }
   return count;
 }
 
@@ -116,8 +119,7 @@ void StripBothEnds(Text& text, const Text& delimiter) {
 
 }  // namespace
 
-Text StripEnclosing(Text text, const Text& first, const Text& second) {
-  Text result = std::move(text);
+Text StripEnclosing(Text result, const Text& first, const Text& second) {
   if (result.size() < 2 * first.size()) return result;
   StripBothEnds(result, first);
   if (IsBlank(second)) return result;
@@ -128,11 +130,8 @@ Text StripEnclosing(Text text, const Text& first, const Text& second) {
 
 namespace {
 
-// Counts occurrences of `quote` in stretch [begin, end) of `text` that start
-// at or after `from`. Growing a token only appends units, so counting the
-// matches that start in the appended part (plus the quote's length minus one
-// units before it, for matches straddling the old end) keeps each token's
-// count linear in its length instead of quadratic.
+// Counts occurrences of `quote` lying wholly within [from, end) of `text`,
+// overlapping ones included.
 int64_t CountFrom(const Text& text, size_t from, size_t end, const Text& quote) {
   const std::u16string_view stretch = std::u16string_view(text).substr(from, end - from);
   int64_t count = 0;
@@ -143,6 +142,10 @@ int64_t CountFrom(const Text& text, size_t from, size_t end, const Text& quote) 
 }
 
 // Tracks how many times a quote occurs in a growing stretch [begin, end).
+// Growing a token only appends units, so only matches that end in the
+// appended part are new: counting just those (from the quote's length minus
+// one units before the old end) keeps each token's count linear in its
+// length instead of quadratic.
 class QuoteCounter {
  public:
   QuoteCounter(const Text& working, const Text& quote, size_t begin)

@@ -1,8 +1,7 @@
 // FuncLib: general text functions used by the conversion engine.
 //
-// Text is UTF-16 (std::u16string). Lengths count code units; where a
-// contract speaks of "positions" they are 1-based, as users count them.
-// Trim removes U+0020 only; tabs and other white space are content.
+// Text is UTF-16 (std::u16string). Lengths count code units. Trim removes
+// U+0020 only; tabs and other white space are content.
 //
 // Errors are thrown as boolconv::Error. Only GetTokens traps them: it either
 // rethrows or shows the error through the warning seam below and returns 0.
@@ -20,13 +19,13 @@ namespace boolconv {
 
 using Text = std::u16string;
 
-// Items of a token list; item k of the 1-based list is tokens[k - 1].
+// The tokens GetTokens found, in order.
 using TokenList = std::vector<Text>;
 
 // The application's name, the source of every error it raises.
 inline constexpr char16_t kAppName[] = u"boolconv";
 
-// Error numbers. 5 is the platform's "invalid procedure call or argument".
+// Error 5: an argument a procedure cannot work with.
 inline constexpr int32_t kInvalidCallError = 5;
 inline constexpr char16_t kInvalidCallDescription[] = u"Invalid procedure call or argument";
 
@@ -97,7 +96,8 @@ std::string ToUtf8(const Text& text);
 bool IsBlank(const Text& text);
 
 // Counts occurrences of `sought` in `text`, overlapping ones included ("aa"
-// occurs twice in "aaa"). An empty `sought` occurs 0 times.
+// occurs twice in "aaa"). An empty `sought` occurs 0 times; counts stop at
+// INT32_MAX.
 int32_t CountOccurrences(const Text& text, const Text& sought);
 
 // Removes `first` from the start and then from the end of `text`, then does
@@ -106,11 +106,11 @@ int32_t CountOccurrences(const Text& text, const Text& sought);
 Text StripEnclosing(Text text, const Text& first, const Text& second);
 
 // Splits `text` at `delimiter` into `tokens` (emptied first) and returns how
-// many it stored. Empty tokens are kept. With a non-blank `opening_quote` a
-// token runs on past delimiters until it holds an even number of opening
-// quotes; with a non-blank `closing_quote` as well, until it holds as many
-// closing as opening quotes. A blank opening quote empties a non-blank
-// `closing_quote` (the caller's variable too).
+// many it stored. Empty tokens are kept ("a  b" gives "a", "", "b"), but a
+// delimiter that ends the text starts none ("a " gives "a"; "" gives none). With a non-blank
+// `opening_quote` a token runs on past delimiters until it holds an even number of opening quotes;
+// with a non-blank `closing_quote` as well, until it holds as many closing as opening quotes. A
+// blank opening quote empties a non-blank `closing_quote` (the caller's variable too).
 //
 // A delimiter longer than one unit splits at its whole occurrences, found left
 // to right without overlapping ("a:::b" at "::" gives "a", ":b"); an empty

@@ -4,7 +4,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
+#include <exception>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -59,7 +61,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
 }
 
 void Form1::Convert() {
-  const boolconv::Text input = BoxText(*input_edit_).toStdU16String();
+  boolconv::Text input = BoxText(*input_edit_).toStdU16String();
   boolconv::Text operator_form;
   boolconv::Text sign_form;
   {
@@ -73,7 +75,7 @@ void Form1::Convert() {
     // An exception must not escape into Qt's event loop, and a failed
     // conversion must not touch the results already on screen.
     try {
-      engine_.ConvertBoolean(input, operator_form, sign_form);
+      engine_.ConvertBoolean(std::move(input), operator_form, sign_form);
     } catch (const boolconv::Error& error) {
       ShowWarningBox(QString::fromUtf16(boolconv::kAppName),
                      QString::fromStdU16String(error.description()));
@@ -81,6 +83,11 @@ void Form1::Convert() {
     } catch (const std::bad_alloc&) {
       ShowWarningBox(QString::fromUtf16(boolconv::kAppName),
                      QStringLiteral("There is not enough memory to convert this expression."));
+      return;
+    } catch (const std::exception& error) {
+      ShowWarningBox(QString::fromUtf16(boolconv::kAppName),
+                     QStringLiteral("The expression could not be converted: %1")
+                         .arg(QString::fromUtf8(error.what())));
       return;
     }
   }
