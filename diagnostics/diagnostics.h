@@ -1,0 +1,96 @@
+// Diagnostics: what a conversion will do to an expression, told with
+// positions, and an opt-in tidy step for text pasted from documents.
+//
+// Check reads an expression the way ConvertBoolean will and lists every place
+// where the conversion's rules change what the user most likely meant: a
+// quote that never closes, a stray parenthesis, a line break that joins two
+// words, an operator word that turns into a search word, and so on. It never
+// changes a conversion: converting the same text gives the same results
+// whether or not it was checked.
+//
+// Tidy is a separate, explicit step: it returns a cleaned copy of the
+// expression (ordinary spaces and straight quotes) and the repairs it made.
+//
+// Usage:
+//   for (const boolconv::Diagnostic& d : boolconv::Check(u"NOT animals[mh]")) {
+//     // d.code == "leading-operator", d.start == 0, d.end == 3
+//   }
+
+#ifndef BOOLCONV_DIAGNOSTICS_DIAGNOSTICS_H_
+#define BOOLCONV_DIAGNOSTICS_DIAGNOSTICS_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "textfuncs/funclib.h"
+
+namespace boolconv {
+
+enum class Severity {
+  kError,    // the conversion fails
+  kWarning,  // the conversion changes what the expression most likely means
+  kInfo,     // worth knowing; the meaning is probably kept
+};
+
+// "error", "warning" or "info".
+std::string_view SeverityName(Severity severity);
+
+// The stable codes of diagnostics. Programs may rely on them; messages may
+// change wording between releases.
+namespace codes {
+inline constexpr std::string_view kUnclosedQuote = "unclosed-quote";
+inline constexpr std::string_view kUnmatchedClose = "unmatched-close";
+inline constexpr std::string_view kUnbalancedParentheses = "unbalanced-parentheses";
+inline constexpr std::string_view kJoinedWords = "joined-words";
+inline constexpr std::string_view kTypographicQuote = "typographic-quote";
+inline constexpr std::string_view kLeadingOperator = "leading-operator";
+inline constexpr std::string_view kTrailingOperator = "trailing-operator";
+inline constexpr std::string_view kOperatorAsOperand = "operator-as-operand";
+inline constexpr std::string_view kMixedAndOr = "mixed-and-or";
+inline constexpr std::string_view kLowercaseOperator = "lowercase-operator";
+inline constexpr std::string_view kSpacedBracket = "spaced-bracket";
+}  // namespace codes
+
+// One finding (or, from Tidy, one repair) about a stretch of the expression.
+struct Diagnostic {
+  std::string code;  // one of codes::
+  Severity severity;
+  std::string message;  // plain English, UTF-8: names the text and says what to do
+  // The stretch, in Unicode code points of the expression as given (an
+  // unpaired surrogate counts as one): 0-based, `end` exclusive.
+  size_t start;
+  size_t end;
+
+  bool operator==(const Diagnostic&) const = default;
+};
+
+// Lists what ConvertBoolean will do to `expression` that the user should
+// know, sorted by start (then end), one diagnostic per occurrence. Accepts
+// any text, never throws anything but std::bad_alloc, and takes time and
+// memory linear in the length of the expression.
+std::vector<Diagnostic> Check(std::u16string_view expression);
+
+struct TidyOptions {
+  // Also write in capitals every and/or/not that acts as an operator, so
+  // that the operator form reads AND/OR/NOT.
+  bool capitalize_operators = false;
+};
+
+struct TidyResult {
+  Text expression;                  // the cleaned expression
+  std::vector<Diagnostic> repairs;  // one per change, severity kInfo, sorted
+};
+
+// Cleans text pasted from documents: every character that separates words
+// to the eye but not to the converter (line breaks, tabs, no-break and other
+// Unicode spaces, zero-width spaces, byte-order marks) becomes a space, and
+// typographic double quotes become '"'. Each change replaces one code point
+// by one, so positions in the result are positions in `expression`. Tidy of
+// its own result changes nothing. Never throws anything but std::bad_alloc.
+TidyResult Tidy(std::u16string_view expression, const TidyOptions& options = {});
+
+}  // namespace boolconv
+
+#endif  // BOOLCONV_DIAGNOSTICS_DIAGNOSTICS_H_
