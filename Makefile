@@ -2,6 +2,8 @@
 # installs the Debian packages it needs, so a fresh Debian 12 machine works.
 
 BUILD_DIR ?= build
+WEB_BUILD_DIR ?= build-web
+WEB_PAGE := $(WEB_BUILD_DIR)/web-dist
 JOBS      ?= 2
 WERROR    ?= ON
 CMAKE_ARGS ?=
@@ -16,6 +18,9 @@ BUILD_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6
 BENCH_PACKAGES := libbenchmark-dev time
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
+# The page: Debian's Emscripten, which brings its system libraries prebuilt;
+# its JavaScript optimizer needs node-acorn.
+WEB_PACKAGES     := emscripten node-acorn
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 define install_missing
@@ -29,7 +34,8 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps build test run package screenshot bench fuzz sanitize clean format
+.PHONY: all deps build web test run package screenshot bench fuzz sanitize clean \
+        format
 
 all: build
 
@@ -42,6 +48,14 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DBOOLCONV_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+# The browser page, a folder of static files in $(WEB_PAGE).
+web: deps
+	$(call install_missing,$(WEB_PACKAGES))
+	emcmake cmake -S . -B $(WEB_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DBOOLCONV_WERROR=$(WERROR) -DBOOLCONV_BUILD_TESTS=OFF -DBOOLCONV_BUILD_UI=OFF >/dev/null
+	cmake --build $(WEB_BUILD_DIR) -j$(JOBS)
+	@echo "The page: $(WEB_PAGE)/index.html"
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
@@ -85,4 +99,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) build-bench build-fuzz build-asan
+	rm -rf $(BUILD_DIR) $(WEB_BUILD_DIR) build-bench build-fuzz build-asan

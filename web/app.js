@@ -1,0 +1,453 @@
+// The boolconv page: converts the expression as the user types, with the same
+// engine as boolconv-cli compiled to WebAssembly (engine.js, which defines
+// BoolconvEngineScript). Ordinary expressions convert on the page's own
+// thread, so the result shows in the frame that shows the keystroke; long ones
+// convert in a worker, so that pasting a megabyte does not freeze the page.
+'use strict';
+
+(() => {
+  // Inputs longer than this many UTF-16 units convert in the worker.
+  const kWorkerThreshold = 64 * 1024;
+  // The address keeps an expression whose encoded form is at most this long;
+  // a longer one would make a link that few programs pass on whole, so the
+  // address then keeps none rather than an older expression.
+  const kMaxFragmentLength = 64 * 1024;
+  // The address is rewritten this long after typing stops: browsers refuse
+  // history updates that come too often.
+  const kFragmentDelayMs = 250;
+  // Screen readers hear the results this long after typing stops, not at
+  // every keystroke.
+  const kAnnounceDelayMs = 600;
+  // An output longer than this is announced by its length only.
+  const kMaxAnnouncedLength = 200;
+  // A pasted document can draw thousands of diagnostics; the page lists and
+  // highlights this many and counts the rest.
+  const kMaxListedDiagnostics = 200;
+  // How long a copy button says "Copied".
+  const kCopiedNoteMs = 1500;
+  // Stands in a highlight of an empty span: zero width, and no break
+  // opportunity, so the highlighted text wraps as the input does.
+  const kWordJoiner = '\u2060';
+
+  const $ = (id) => document.getElementById(id);
+  const input = $('expression');
+  const backdrop = $('backdrop');
+  const tidySwitch = $('tidy');
+  const operatorOutput = $('operator');
+  const signOutput = $('sign');
+  const errorBox = $('error');
+  const warningsBox = $('warnings');
+  const checks = $('checks');
+  const diagnosticsList = $('diagnostics');
+  const diagnosticsMore = $('diagnostics-more');
+  const statusBox = $('status');
+
+  let engine = null;  // the engine on this thread, once it has started
+  let latest = 0;     // number of the latest request; results of older ones are dropped
+  let announceTimer = 0;
+  let fragmentTimer = 0;
+  let firstResultShown = false;
+  // What the diagnostics list shows: the spans in UTF-16 units of the input.
+  let listed = [];
+
+  // --- Converting -----------------------------------------------------------
+
+  // Converts what the input holds now. `announceNow` when the user asked for
+  // it (Convert, Ctrl+Enter, the switch) rather than typed.
+  function Convert(announceNow) {
+    const request =
+        {id: ++latest, expression: input.value, tidy: tidySwitch.checked, announceNow};
+    ScheduleFragment(request.expression);
+    if (!engine) return;  // the engine converts the input as soon as it has started
+    if (request.expression.length > kWorkerThreshold && worker.Send(request)) return;
+    Show(request, engine.convert(request.expression, request.tidy, true), 'page');
+  }
+
+  // Shows `result` (an object as `boolconv-cli --json --check` writes it) of
+  // `request`, unless a newer request has been made since.
+  function Show(request, result, convertedBy) {
+    if (request.id !== latest) return;
+    SetBusy(false);
+    if ('error' in result) {
+      // The outputs keep the last good result; the message says so.
+      ShowMessages(errorBox, [result.error], (error) => [
+        Element('strong', '', 'Not converted: '), Element('span', 'message', error),
+        ' The outputs still show the last conversion.',
+      ]);
+    } else {
+      ShowMessages(errorBox, [], () => []);
+      SetOutput(operatorOutput, result.operator);
+      SetOutput(signOutput, result.sign);
+    }
+    operatorOutput.dataset.convertedBy = convertedBy;
+    ShowMessages(warningsBox, result.warnings, (prompt) => [Element('p', '', prompt)]);
+    ShowDiagnostics(request.expression, result.diagnostics);
+    Announce(result, request.announceNow);
+    if (!firstResultShown) {
+      firstResultShown = true;
+      performance.mark('boolconv-first-result');
+    }
+  }
+
+  // Fills a live region with `messages`, each drawn by `draw`, unless it
+  // already shows them: a screen reader would repeat them at every keystroke.
+  function ShowMessages(region, messages, draw) {
+    const key = JSON.stringify(messages);
+    if (region.dataset.shown === key) return;
+    region.dataset.shown = key;
+    region.replaceChildren(...messages.flatMap(draw));
+  }
+
+  function SetOutput(output, text) {
+    // Rewriting an unchanged megabyte costs a layout for nothing.
+    if (output.value !== text) output.value = text;
+  }
+
+  function SetBusy(busy) {
+    for (const output of [operatorOutput, signOutput]) {
+      output.setAttribute('aria-busy', String(busy));
+    }
+  }
+
+  function Announce(result, now) {
+    clearTimeout(announceTimer);
+    if ('error' in result) return;  // the error box announces itself at once
+    const count = result.diagnostics.length;
+    const text = `Operator form: ${Spoken(result.operator)}. Sign form: ${Spoken(result.sign)}.` +
+        (count ? ` ${count} ${count === 1 ? 'finding' : 'findings'} listed.` : '');
+    if (now) {
+      statusBox.textContent = text;
+    } else {
+      announceTimer = setTimeout(() => { statusBox.textContent = text; }, kAnnounceDelayMs);
+    }
+  }
+
+  function Spoken(text) {
+    if (text === '') return 'empty';
+    return text.length <= kMaxAnnouncedLength ? text : `${text.length} characters`;
+  }
+
+  // --- The worker -----------------------------------------------------------
+
+  // Converts long inputs off the page's thread. One request at a time: while
+  // one converts, only the newest waiting request is kept, and a result that
+  // a newer request has overtaken is dropped. Where no worker can start (a
+  // host's content policy, say), Send() returns false and the page converts
+  // on its own thread.
+  const worker = {
+    thread: null,
+    usable: typeof Worker === 'function',
+    converting: null,  // the request the worker is converting
+    waiting: null,     // the newest request after it
+
+    Send(request) {
+      if (!this.thread && !this.Start()) return false;
+      SetBusy(true);
+      if (this.converting) {
+        this.waiting = request;
+      } else {
+        this.Post(request);
+      }
+      this.Count();
+      return true;
+    },
+
+    Start() {
+      if (!this.usable) return false;
+      try {
+        // The engine's script and WorkerMain, from their own text: a page
+        // opened from disk may start a worker only from a blob.
+        const source = `${BoolconvEngineScript}\n(${WorkerMain})(BoolconvEngineScript());\n`;
+        const url = URL.createObjectURL(new Blob([source], {type: 'text/javascript'}));
+        this.thread = new Worker(url);
+      } catch (error) {
+        this.usable = false;
+        return false;
+      }
+      this.thread.onmessage = ({data}) => this.Done(data);
+      this.thread.onerror = (event) => {
+        event.preventDefault();
+        this.Fail();
+      };
+      return true;
+    },
+
+    Post(request) {
+      this.converting = request;
+      this.thread.postMessage(
+          {id: request.id, expression: request.expression, tidy: request.tidy});
+    },
+
+    Done({id, result}) {
+      if (!result) {
+        this.Fail();
+        return;
+      }
+      const request = this.converting;
+      this.converting = null;
+      if (this.waiting) {
+        const next = this.waiting;
+        this.waiting = null;
+        if (next.id === latest) this.Post(next);
+      }
+      this.Count();
+      if (request && request.id === id) Show(request, result, 'worker');
+    },
+
+    // The worker could not start its engine or died: the page converts on its
+    // own thread from now on.
+    Fail() {
+      const pending = this.waiting || this.converting;
+      this.thread.terminate();
+      this.thread = null;
+      this.usable = false;
+      this.converting = this.waiting = null;
+      this.Count();
+      if (pending && pending.id === latest) {
+        Show(pending, engine.convert(pending.expression, pending.tidy, true), 'page');
+      }
+    },
+
+    // How many requests the worker holds, for tests that wait for it to finish.
+    Count() {
+      document.documentElement.dataset.workerRequests =
+          String(Number(!!this.converting) + Number(!!this.waiting));
+    },
+  };
+
+  // Runs inside the worker, from its text alone: it may use only its argument.
+  function WorkerMain(createEngine) {
+    const ready = createEngine();
+    self.onmessage = async ({data}) => {
+      let result = null;
+      try {
+        result = (await ready).convert(data.expression, data.tidy, true);
+      } catch (error) {
+        // Answered with no result: the page then converts it itself.
+      }
+      self.postMessage({id: data.id, result});
+    };
+  }
+
+  // --- Diagnostics and their highlights -------------------------------------
+
+  // Diagnostics give spans in code points; JavaScript strings count UTF-16
+  // units, in which a character beyond U+FFFF counts twice. Returns the
+  // function from one to the other for `text`.
+  function UnitsOfCodePoints(text) {
+    if (!/[\uD800-\uDFFF]/.test(text)) return (point) => Math.min(point, text.length);
+    const units = new Uint32Array(text.length + 1);
+    let point = 0;
+    for (let unit = 0; unit < text.length; ++point) {
+      units[point] = unit;
+      const high = text.charCodeAt(unit);
+      const paired = high >= 0xD800 && high <= 0xDBFF && unit + 1 < text.length &&
+          (text.charCodeAt(unit + 1) & 0xFC00) === 0xDC00;
+      unit += paired ? 2 : 1;
+    }
+    units[point] = text.length;
+    return (p) => units[Math.min(p, point)];
+  }
+
+  function ShowDiagnostics(expression, diagnostics) {
+    const toUnits = UnitsOfCodePoints(expression);
+    listed = diagnostics.slice(0, kMaxListedDiagnostics).map((diagnostic) => ({
+      ...diagnostic,
+      from: toUnits(diagnostic.start),
+      to: toUnits(diagnostic.end),
+    }));
+    checks.hidden = listed.length === 0;
+    diagnosticsList.replaceChildren(...listed.map((diagnostic, index) => {
+      const button = Element('button', `diagnostic ${diagnostic.severity}`);
+      button.type = 'button';
+      button.dataset.index = String(index);
+      button.append(Element('span', 'severity', diagnostic.severity), ': ',
+                    Element('span', 'message', diagnostic.message), ' ',
+                    Element('span', 'code', `[${diagnostic.code}]`));
+      const item = Element('li', '');
+      item.append(button);
+      return item;
+    }));
+    const unlisted = diagnostics.length - listed.length;
+    diagnosticsMore.hidden = unlisted === 0;
+    diagnosticsMore.textContent =
+        unlisted ? `${unlisted} more not listed or highlighted; the first are above.` : '';
+    DrawHighlights(expression);
+  }
+
+  // Fills the backdrop with the input's text and a <mark> over each listed
+  // span. Spans may overlap: the text is cut at every span's ends, and each
+  // piece under one or more spans is marked with all of their numbers.
+  function DrawHighlights(expression) {
+    if (listed.length === 0) {
+      backdrop.replaceChildren();
+      return;
+    }
+    const cuts = new Set([0, expression.length]);
+    for (const diagnostic of listed) cuts.add(diagnostic.from).add(diagnostic.to);
+    const positions = [...cuts].sort((a, b) => a - b);
+    const pieces = [];
+    for (let i = 0; i < positions.length; ++i) {
+      const from = positions[i];
+      const to = i + 1 < positions.length ? positions[i + 1] : from;
+      const spans = [];
+      const points = [];  // empty spans, which mark a place
+      listed.forEach((diagnostic, index) => {
+        if (diagnostic.from === diagnostic.to) {
+          if (diagnostic.from === from) points.push(index);
+        } else if (diagnostic.from <= from && to <= diagnostic.to && from < to) {
+          spans.push(index);
+        }
+      });
+      if (points.length) pieces.push(Mark(points, kWordJoiner, 'point'));
+      const text = expression.slice(from, to);
+      if (text) pieces.push(spans.length ? Mark(spans, text, '') : text);
+    }
+    // A final line break needs a character after it to take up its line, as
+    // it does in the textarea.
+    pieces.push(' ');
+    backdrop.replaceChildren(...pieces);
+    backdrop.scrollTop = input.scrollTop;
+  }
+
+  function Mark(indices, text, extraClass) {
+    const worst = ['error', 'warning', 'info'].find(
+        (severity) => indices.some((index) => listed[index].severity === severity));
+    const mark = Element('mark', `${worst || 'info'} ${extraClass}`.trim(), text);
+    mark.dataset.diagnostics = indices.join(' ');
+    return mark;
+  }
+
+  // Shows which stretch of the input a focused diagnostic names, and scrolls
+  // the input to it; the focus stays in the list.
+  function ShowSpan(index) {
+    for (const mark of backdrop.querySelectorAll('mark')) {
+      mark.classList.toggle('active', mark.dataset.diagnostics.split(' ').includes(String(index)));
+    }
+    const mark = backdrop.querySelector('mark.active');
+    if (mark) {
+      input.scrollTop = Math.max(0, mark.offsetTop - input.clientHeight / 3);
+      backdrop.scrollTop = input.scrollTop;
+    }
+  }
+
+  // Takes the user to a diagnostic's stretch: the input's selection.
+  function SelectSpan(index) {
+    const diagnostic = listed[index];
+    input.focus();
+    input.setSelectionRange(diagnostic.from, diagnostic.to);
+    ShowSpan(index);
+  }
+
+  // --- The address ----------------------------------------------------------
+
+  function ScheduleFragment(expression) {
+    clearTimeout(fragmentTimer);
+    fragmentTimer = setTimeout(() => WriteFragment(expression), kFragmentDelayMs);
+  }
+
+  function WriteFragment(expression) {
+    let fragment = '';
+    try {
+      fragment = encodeURIComponent(expression);
+    } catch (error) {
+      // A lone surrogate has no form in an address: keep none.
+    }
+    if (fragment.length > kMaxFragmentLength) fragment = '';
+    if (location.hash === (fragment ? `#${fragment}` : '')) return;
+    history.replaceState(null, '', fragment ? `#${fragment}` : location.pathname + location.search);
+  }
+
+  // The expression the address holds, or null.
+  function ReadFragment() {
+    if (location.hash.length <= 1) return null;
+    try {
+      return decodeURIComponent(location.hash.slice(1));
+    } catch (error) {
+      return null;  // not one this page wrote
+    }
+  }
+
+  // --- Copying --------------------------------------------------------------
+
+  async function Copy(button) {
+    const output = $(button.dataset.copies);
+    const name = output.labels[0].textContent;
+    try {
+      await navigator.clipboard.writeText(output.value);
+    } catch (error) {
+      // Without the clipboard interface (an older browser, or a page that may
+      // not use it) the selection is copied the old way.
+      output.select();
+      const copied = document.execCommand('copy');
+      button.focus();
+      if (!copied) {
+        statusBox.textContent = `Could not copy the ${name.toLowerCase()}: select it and copy.`;
+        return;
+      }
+    }
+    statusBox.textContent = `${name} copied.`;
+    button.textContent = 'Copied';
+    setTimeout(() => { button.textContent = 'Copy'; }, kCopiedNoteMs);
+  }
+
+  // --- Start ----------------------------------------------------------------
+
+  function Element(tag, className, text) {
+    const element = document.createElement(tag);
+    if (className) element.className = className;
+    if (text !== undefined) element.textContent = text;
+    return element;
+  }
+
+  function Start() {
+    const restored = ReadFragment();
+    if (restored !== null) input.value = restored;
+
+    input.addEventListener('input', () => Convert(false));
+    input.addEventListener('keydown', (event) => {
+      if (event.key === 'Enter' && (event.ctrlKey || event.metaKey)) {
+        event.preventDefault();
+        Convert(true);
+      }
+    });
+    input.addEventListener('scroll', () => {
+      backdrop.scrollTop = input.scrollTop;
+    });
+    $('convert').addEventListener('click', () => Convert(true));
+    tidySwitch.addEventListener('change', () => Convert(true));
+    for (const button of document.querySelectorAll('button.copy')) {
+      button.addEventListener('click', () => Copy(button));
+    }
+    diagnosticsList.addEventListener('focusin', (event) => {
+      const button = event.target.closest('button');
+      if (button) ShowSpan(Number(button.dataset.index));
+    });
+    diagnosticsList.addEventListener('click', (event) => {
+      const button = event.target.closest('button');
+      if (button) SelectSpan(Number(button.dataset.index));
+    });
+    window.addEventListener('hashchange', () => {
+      const text = ReadFragment();
+      if (text !== null && text !== input.value) {
+        input.value = text;
+        Convert(true);
+      }
+    });
+
+    if (typeof BoolconvEngineScript !== 'function') {
+      errorBox.textContent = 'The converter could not be loaded: engine.js is missing.';
+      return;
+    }
+    BoolconvEngineScript()().then(
+        (started) => {
+          engine = started;
+          Convert(false);
+        },
+        (error) => {
+          errorBox.textContent = `The converter could not start: ${error}`;
+        });
+  }
+
+  Start();
+})();
