@@ -19,8 +19,10 @@ BENCH_PACKAGES := libbenchmark-dev time
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
 # The page: Debian's Emscripten, which brings its system libraries prebuilt;
-# its JavaScript optimizer needs node-acorn.
+# its JavaScript optimizer needs node-acorn. The page's browser test drives
+# Debian's chromium with playwright-core from npm (web/package-lock.json).
 WEB_PACKAGES     := emscripten node-acorn
+BROWSER_PACKAGES := chromium fonts-dejavu-core
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 define install_missing
@@ -34,7 +36,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps build web test run package screenshot bench fuzz sanitize clean \
+.PHONY: all deps build web browser-deps test run package screenshot bench fuzz sanitize clean \
         format
 
 all: build
@@ -46,7 +48,7 @@ deps:
 # given on the command line always take effect.
 build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DBOOLCONV_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
+	  -DBOOLCONV_WERROR=$(WERROR) -DBOOLCONV_WEB_PAGE=$(abspath $(WEB_PAGE)) $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 # The browser page, a folder of static files in $(WEB_PAGE).
@@ -57,7 +59,14 @@ web: deps
 	cmake --build $(WEB_BUILD_DIR) -j$(JOBS)
 	@echo "The page: $(WEB_PAGE)/index.html"
 
-test: build
+# What the page's browser test, measurements and screenshot run on.
+browser-deps: web/node_modules/.package-lock.json
+	$(call install_missing,$(BROWSER_PACKAGES))
+
+web/node_modules/.package-lock.json: web/package-lock.json
+	cd web && npm ci --no-audit --no-fund
+
+test: build web browser-deps
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
 
 run: build
@@ -69,15 +78,16 @@ package: build
 	@ls -1 $(BUILD_DIR)/*.deb
 
 # The README's picture of the window after a conversion, on a virtual display.
-screenshot: build
+screenshot: build web browser-deps
 	$(call install_missing,$(SCREENSHOT_PACKAGES))
 	docs/screenshot.sh $(BUILD_DIR)/ui/boolconv docs/screenshot.png
+	node web/test/screenshot.mjs $(WEB_PAGE) docs/web.png
 
 # Long runs stay out of `make test`.
 FUZZ_SECONDS ?= 300
 
-# -O2, as the shipped build uses.
-bench: deps
+# -O2, as the shipped build uses. Then the page's size and speed in chromium.
+bench: deps web browser-deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DBOOLCONV_WERROR=$(WERROR) \
@@ -85,6 +95,7 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	build-bench/bench/boolfuncs_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bench/cli_bench.sh build-bench
+	node web/test/measure.mjs $(WEB_PAGE)
 
 fuzz: deps
 	$(call install_missing,$(FUZZ_PACKAGES))

@@ -1,0 +1,400 @@
+// Browser test of the built page: drives it in headless chromium as a user
+// would, by keyboard, mouse and clipboard, and checks what it shows against
+// boolconv-cli run on the same text.
+//
+//   BOOLCONV_WEB_PAGE=build-web/web-dist BOOLCONV_CLI=build/cli/boolconv-cli \
+//     node web/test/page_test.mjs
+//
+// Exits 77 (skipped) only when chromium cannot start, and never when CI is set.
+
+import assert from 'node:assert/strict';
+import {spawnSync} from 'node:child_process';
+import {after, before, describe, test} from 'node:test';
+import {pathToFileURL} from 'node:url';
+
+import {LaunchChromium, PageFolder, ServeFolder, kChromium} from './browser.mjs';
+
+const kSkipped = 77;
+const kCli = process.env.BOOLCONV_CLI;
+// Longer inputs than this convert in the page's worker (app.js).
+const kWorkerThreshold = 64 * 1024;
+const kLargeInputLength = 1 << 20;
+const kFrameInputLength = 10 * 1024;
+// A strategy line as searchers write them, repeated to make long inputs.
+const kStrategyLine = '(asthma OR wheez* OR "bronchial spasm") AND (child* OR adolescen*) NOT adult* ';
+
+// The options of boolconv-cli that rows below depend on. A row that needs
+// one the tool does not have yet is skipped, and runs once it has.
+const kCliHas = Object.fromEntries(['check', 'tidy', 'whole'].map(
+    (option) => [option, spawnSync(kCli, [`--${option}`, '--json', '--', 'a']).status !== 2]));
+
+// boolconv-cli's JSON object for `expression`, with the page's options: every
+// diagnostic (--check), the tidy step when `tidy`. A multi-line expression is
+// read whole.
+function CliResult(expression, tidy) {
+  const multiLine = /[\r\n]/.test(expression);
+  const args = ['--json', ...(kCliHas.check ? ['--check'] : []), ...(tidy ? ['--tidy'] : []),
+                ...(multiLine ? ['--whole'] : [])];
+  const run = spawnSync(kCli, args,
+                        {input: multiLine ? expression : `${expression}\n`, maxBuffer: 1 << 28});
+  const lines = run.stdout.toString('utf8').split('\n').filter(Boolean);
+  assert.equal(lines.length, 1, `boolconv-cli ${args.join(' ')}: ${run.stderr}`);
+  return JSON.parse(lines[0]);
+}
+
+// Why a row cannot be compared with this boolconv-cli, or false.
+function CliLacks(expression, tidy) {
+  if (tidy && !kCliHas.tidy) return 'boolconv-cli has no --tidy yet';
+  if (/[\r\n]/.test(expression) && !kCliHas.whole) return 'boolconv-cli has no --whole yet';
+  return false;
+}
+
+// What the page shows, in the shape of boolconv-cli's JSON object, with the
+// text each diagnostic's highlights cover.
+function ReadPage(page) {
+  return page.evaluate(() => {
+    const $ = (id) => document.getElementById(id);
+    const error = document.querySelector('#error .message');
+    const shown = error ? {error: error.textContent} :
+                          {operator: $('operator').value, sign: $('sign').value};
+    shown.warnings = [...document.querySelectorAll('#warnings p')].map((p) => p.textContent);
+    const marks = [...document.querySelectorAll('#backdrop mark')];
+    shown.diagnostics = [...document.querySelectorAll('#diagnostics button')].map((button, i) => ({
+      code: button.querySelector('.code').textContent.slice(1, -1),
+      severity: button.querySelector('.severity').textContent,
+      message: button.querySelector('.message').textContent,
+      highlighted: marks.filter((mark) => mark.dataset.diagnostics.split(' ').includes(String(i)))
+                       .map((mark) => mark.textContent.replaceAll('\u2060', '')).join(''),
+    }));
+    return shown;
+  });
+}
+
+// The page's result must be boolconv-cli's, and each diagnostic highlighted
+// over exactly its span (given in code points).
+function AssertSameAsCli(shown, expression, tidy) {
+  const expected = CliResult(expression, tidy);
+  const codePoints = [...expression];
+  if (expected.diagnostics) {
+    assert.deepEqual(shown.diagnostics, expected.diagnostics.map((d) => ({
+      code: d.code, severity: d.severity, message: d.message,
+      highlighted: codePoints.slice(d.start, d.end).join(''),
+    })));
+  }
+  delete shown.diagnostics;
+  delete expected.diagnostics;
+  assert.deepEqual(shown, expected);
+}
+
+async function SetTidy(page, on) {
+  const tidy = page.getByRole('switch', {name: 'Tidy pasted text'});
+  if ((await tidy.isChecked()) !== on) await tidy.click();
+}
+
+// Replaces the input: typed key by key, or pasted through the clipboard.
+async function Enter(page, expression, {paste = false} = {}) {
+  const input = page.getByRole('textbox', {name: 'Boolean expression', exact: true});
+  await input.click();
+  await page.keyboard.press('Control+A');
+  await page.keyboard.press('Delete');
+  if (paste) {
+    await page.evaluate((text) => navigator.clipboard.writeText(text), expression);
+    await page.keyboard.press('Control+V');
+  } else {
+    await page.keyboard.type(expression);
+  }
+  await WorkerIdle(page);
+  return input.inputValue();  // as the page holds it: a paste turns "\r\n" into "\n"
+}
+
+function WorkerIdle(page) {
+  return page.waitForFunction(() => (document.documentElement.dataset.workerRequests || '0') === '0');
+}
+
+let browser;
+let context;
+let server;
+const requested = [];
+
+before(async () => {
+  try {
+    browser = await LaunchChromium();
+  } catch (error) {
+    if (process.env.CI) throw error;
+    console.log(`# SKIP: chromium (${kChromium}) cannot run here: ${error.message}`);
+    process.exit(kSkipped);
+  }
+  server = await ServeFolder(PageFolder());
+  context = await browser.newContext();
+  await context.grantPermissions(['clipboard-read', 'clipboard-write']);
+  context.on('request', (request) => requested.push(request.url()));
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.close();
+});
+
+async function OpenPage(fragment = '', base = server.url) {
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  page.on('dialog', (dialog) => {
+    errors.push(`a ${dialog.type()} opened`);
+    dialog.dismiss();
+  });
+  await page.goto(`${base}${fragment ? `#${encodeURIComponent(fragment)}` : ''}`);
+  await page.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
+  page.errors = errors;
+  return page;
+}
+
+describe('conversions match boolconv-cli', () => {
+  const kCases = [
+    {name: 'nested groups', expression: '((a b) or (c d)) e'},
+    {name: 'phrases', expression: '"heart failure" or "cardiac failure" and adult*'},
+    {name: 'operator words in any letter case', expression: 'asthma AND wheez* Or cough nOt croup and not child'},
+    // The warning's prompt, once per group that loses its parentheses.
+    {name: 'unclosed quote', expression: '(adult OR "Tai Ji[mh] OR exercise) AND balance'},
+    {name: 'non-ASCII and emoji', expression: 'café OR "naïve Bayes" 😀 AND 日本語 OR Ελληνικά'},
+    // Emoji count twice in JavaScript strings but once in the spans.
+    {name: 'spans after emoji', expression: '😀🎉 "heart failure"[MeSH Terms] telehealth OR telemedicine AND heart failure'},
+    {name: 'lower-case operator among capitals', expression: '(do not resuscitate OR DNR)'},
+    {name: 'leading and trailing operators', expression: 'NOT animals[mh] AND (asthma NOT)'},
+    {name: 'empty input', expression: ''},
+    // Pasted from a document: line breaks join words unless tidied.
+    {name: 'multi-line paste, tidy on', paste: true, tidy: true,
+     expression: '(asthma OR wheez*) AND\r\n(child* OR adolescen*) NOT\r\nadult*'},
+    {name: 'multi-line paste, tidy off', paste: true, tidy: false,
+     expression: '(asthma\nOR wheez*\nOR bronchospasm)'},
+    {name: 'typographic quotes and no-break spaces, tidy on', paste: true, tidy: true,
+     expression: '(“heart failure” OR “cardiac\u00a0failure”)\tAND\u3000adult'},
+  ];
+  let page;
+  before(async () => { page = await OpenPage(); });
+
+  for (const {name, expression, paste = false, tidy = false} of kCases) {
+    test(name, {skip: CliLacks(expression, tidy)}, async () => {
+      await SetTidy(page, tidy);
+      const entered = await Enter(page, expression, {paste});
+      AssertSameAsCli(await ReadPage(page), entered, tidy);
+    });
+  }
+
+  test('a stray ")" shows the error and keeps the last good result', async () => {
+    await SetTidy(page, false);
+    await Enter(page, 'x y');
+    const bad = 'a)) or ((b';
+    await page.keyboard.press('Control+A');
+    await page.keyboard.insertText(bad);
+    const shown = await ReadPage(page);
+    assert.deepEqual([shown.error, shown.warnings], [CliResult(bad, false).error, []]);
+    assert.deepEqual([await page.inputValue('#operator'), await page.inputValue('#sign')],
+                     ['(x AND y)', '(+x +y)']);
+    assert.deepEqual(page.errors, []);
+  });
+
+  test('a 10 KB expression converts within the keystroke that changed it', async () => {
+    await SetTidy(page, false);
+    const expression = kStrategyLine.repeat(Math.ceil(kFrameInputLength / kStrategyLine.length));
+    await page.fill('#expression', expression);
+    // Converted inside the input event, before the browser draws again.
+    const convertedAtOnce = await page.evaluate(() => {
+      const input = document.getElementById('expression');
+      const before = document.getElementById('operator').value;
+      input.setRangeText(' x', input.value.length, input.value.length, 'end');
+      input.dispatchEvent(new InputEvent('input', {inputType: 'insertText', data: ' x'}));
+      return document.getElementById('operator').value !== before;
+    });
+    assert.ok(convertedAtOnce);
+    AssertSameAsCli(await ReadPage(page), await page.inputValue('#expression'), false);
+  });
+});
+
+describe('the page', () => {
+  test('names its controls and starts with the tidy switch on', async () => {
+    const page = await OpenPage();
+    for (const name of ['Boolean expression', 'Operator form', 'Sign form']) {
+      assert.equal(await page.getByRole('textbox', {name, exact: true}).count(), 1, name);
+    }
+    for (const name of ['Convert', 'Copy operator form', 'Copy sign form']) {
+      assert.equal(await page.getByRole('button', {name, exact: true}).count(), 1, name);
+    }
+    assert.ok(await page.getByRole('switch', {name: 'Tidy pasted text'}).isChecked());
+    const version = spawnSync(kCli, ['--version']).stdout.toString().trim().split(' ').pop();
+    assert.equal(await page.textContent('#version'), version);
+    await page.close();
+  });
+
+  test('copy buttons put each output on the clipboard', async () => {
+    const page = await OpenPage('a b or c');
+    for (const [button, output] of [['Copy operator form', '#operator'], ['Copy sign form', '#sign']]) {
+      await page.getByRole('button', {name: button}).click();
+      await page.waitForFunction(() => /copied/.test(document.getElementById('status').textContent));
+      assert.equal(await page.evaluate(() => navigator.clipboard.readText()),
+                   await page.inputValue(output));
+      await page.evaluate(() => { document.getElementById('status').textContent = ''; });
+    }
+    await page.close();
+  });
+
+  test('the address keeps the expression, and opening it restores the conversion', async () => {
+    const page = await OpenPage();
+    // Characters that mean something in an address, a line break and an emoji.
+    const expression = '(a#b OR 50% & c?) AND "x/y"\nNOT 😀';
+    await SetTidy(page, false);
+    const entered = await Enter(page, expression, {paste: true});
+    await page.waitForFunction(() => location.hash.length > 1);
+    const reopened = await context.newPage();
+    await reopened.goto(page.url());
+    await reopened.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
+    assert.equal(await reopened.inputValue('#expression'), entered);
+    assert.equal(await reopened.inputValue('#operator'), await page.inputValue('#operator'));
+    await Promise.all([page.close(), reopened.close()]);
+  });
+
+  test('works by keyboard alone, with the focus always visible', async () => {
+    const expression = 'NOT animals[mh] AND (do not resuscitate OR DNR)';
+    const page = await OpenPage(expression);
+    const listed = await page.locator('#diagnostics button').count();
+    const expected = ['expression', 'convert', 'tidy', ...Array(listed).fill('diagnostic'),
+                      'operator', 'copy-operator', 'sign', 'copy-sign'];
+    const reached = [];
+    for (const _ of expected) {
+      await page.keyboard.press('Tab');
+      reached.push(await page.evaluate(() => {
+        const element = document.activeElement;
+        const style = getComputedStyle(element);
+        const visible = style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0;
+        const name = element.classList.contains('diagnostic') ? 'diagnostic' :
+            element.dataset.copies ? `copy-${element.dataset.copies}` : element.id;
+        return visible ? name : `${name} (focus not visible)`;
+      }));
+    }
+    assert.deepEqual(reached, expected);
+
+    // Ctrl+Enter converts and announces at once; Space works the switch.
+    await page.focus('#expression');
+    await page.keyboard.press('End');
+    await page.keyboard.type(' x');
+    await page.keyboard.press('Control+Enter');
+    assert.match(await page.textContent('#status'), /^Operator form: .* x\)\. Sign form: /);
+    await page.focus('#tidy');
+    await page.keyboard.press('Space');
+    assert.equal(await page.isChecked('#tidy'), false);
+    await page.close();
+  });
+
+  test('a focused diagnostic shows its span; activating it selects the span', {
+    skip: !(kCliHas.check && kCliHas.tidy) && 'boolconv-cli has no --check and --tidy yet',
+  }, async () => {
+    const expression = '😀 NOT animals[mh] AND (asthma NOT)';
+    const page = await OpenPage(expression);
+    const expected = CliResult(expression, true).diagnostics;
+    assert.ok(expected.length > 0);
+    const codePoints = [...expression];
+    for (const [i, diagnostic] of expected.entries()) {
+      const before = codePoints.slice(0, diagnostic.start).join('').length;
+      const span = codePoints.slice(diagnostic.start, diagnostic.end).join('');
+      const button = page.locator('#diagnostics button').nth(i);
+      await button.focus();
+      assert.equal(await page.evaluate(() => [...document.querySelectorAll('#backdrop mark.active')]
+                                           .map((mark) => mark.textContent).join('')
+                                           .replaceAll('\u2060', '')), span);
+      await page.keyboard.press('Enter');
+      assert.deepEqual(await page.evaluate(() => {
+        const input = document.activeElement;
+        return [input.id, input.selectionStart, input.selectionEnd];
+      }), ['expression', before, before + span.length]);
+    }
+    await page.close();
+  });
+
+  test('highlights lie under the text they mark', {
+    skip: !kCliHas.tidy && 'boolconv-cli has no --tidy yet',
+  }, async () => {
+    const page = await OpenPage();
+    await page.setViewportSize({width: 360, height: 800});
+    await SetTidy(page, true);
+    const text = `${kStrategyLine.repeat(12)}\n\n${kStrategyLine}`;
+    await Enter(page, text, {paste: true});
+    // Same font, padding and wrapping width give the same lines.
+    const sizes = await page.evaluate(() => ['expression', 'backdrop'].map((id) => {
+      const element = document.getElementById(id);
+      const style = getComputedStyle(element);
+      return [style.font, style.padding, style.whiteSpace, element.clientWidth,
+              element.scrollHeight];
+    }));
+    assert.ok(await page.locator('#backdrop mark').count() > 0);
+    assert.deepEqual(sizes[1], sizes[0]);
+    await page.close();
+  });
+
+  test('fits a phone and follows the dark preference', async () => {
+    const page = await OpenPage('((a b) or (c d)) e');
+    await page.setViewportSize({width: 360, height: 740});
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 360));
+    const background = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+    await page.emulateMedia({colorScheme: 'light'});
+    const light = await background();
+    await page.emulateMedia({colorScheme: 'dark'});
+    assert.notEqual(await background(), light);
+    await page.close();
+  });
+
+  test('a 1 MB paste converts in the worker; an overtaken result is dropped', async () => {
+    const page = await OpenPage();
+    await SetTidy(page, false);
+    await page.evaluate(() => {
+      window.busySeen = false;
+      new MutationObserver(() => {
+        window.busySeen ||= document.getElementById('operator').ariaBusy === 'true';
+      }).observe(document.getElementById('operator'), {attributes: true});
+    });
+    const large = kStrategyLine.repeat(Math.ceil(kLargeInputLength / kStrategyLine.length));
+    const entered = await Enter(page, large, {paste: true});
+    assert.deepEqual(await page.evaluate(() => [window.busySeen, document.getElementById('operator')
+                                                .dataset.convertedBy]), [true, 'worker']);
+    AssertSameAsCli(await ReadPage(page), entered, false);
+
+    // A large input overtaken by a small one before the worker can answer:
+    // both changes happen in one task, so the worker's result comes later,
+    // and must not replace the small one's.
+    await page.evaluate((text) => {
+      const input = document.getElementById('expression');
+      for (const value of [text, 'x y']) {
+        input.value = value;
+        input.dispatchEvent(new InputEvent('input', {inputType: 'insertFromPaste'}));
+      }
+    }, `x ${large}`);
+    await WorkerIdle(page);
+    assert.deepEqual([await page.inputValue('#operator'), await page.inputValue('#sign'),
+                      await page.getAttribute('#operator', 'aria-busy')],
+                     ['(x AND y)', '(+x +y)', 'false']);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('opened from disk, it converts, starts its worker and copies', async () => {
+    const fileUrl = pathToFileURL(`${PageFolder()}/index.html`).href;
+    const page = await OpenPage('a b or c', fileUrl);
+    assert.equal(await page.inputValue('#sign'), '(+a +b c)');
+    await SetTidy(page, false);
+    const large = kStrategyLine.repeat(Math.ceil(2 * kWorkerThreshold / kStrategyLine.length));
+    const entered = await Enter(page, large, {paste: true});
+    assert.equal(await page.getAttribute('#operator', 'data-converted-by'), 'worker');
+    assert.equal(await page.inputValue('#operator'), CliResult(entered, false).operator);
+    await page.getByRole('button', {name: 'Copy sign form'}).click();
+    await page.waitForFunction(() => /copied/.test(document.getElementById('status').textContent));
+    assert.equal(await page.evaluate(() => navigator.clipboard.readText()),
+                 await page.inputValue('#sign'));
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('loads nothing from the network', () => {
+    const own = requested.filter((url) => url.startsWith(server.url) || url.startsWith('file:') ||
+                                          url.startsWith('data:') || url.startsWith('blob:'));
+    assert.deepEqual(requested, own);
+  });
+});
