@@ -34,6 +34,9 @@ if(TARGET boolconv)
   # them, and Debian's Qt GUI library only recommends them; without them the
   # window cannot open.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+  # The Wayland plugin is Qt's separate package; without it the window
+  # opens only through X (XWayland on a Wayland desktop).
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 endif()
 
 # `make package_source` must not sweep up build trees and fuzzing output.

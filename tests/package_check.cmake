@@ -52,8 +52,9 @@ if(missing)
 endif()
 
 # Control fields: the one project version, and dependencies on the Qt
-# libraries the window links (found by dpkg-shlibdeps) and its display plugins.
-run("dpkg-deb -f" ${DPKG_DEB} -f ${debs} Package Version Depends)
+# libraries the window links (found by dpkg-shlibdeps) and its display
+# plugins, the Wayland one recommended.
+run("dpkg-deb -f" ${DPKG_DEB} -f ${debs} Package Version Depends Recommends)
 set(control "${run_output}")
 message(STATUS "control fields:\n${control}")
 if(NOT control MATCHES "Package: boolconv\n")
@@ -71,6 +72,9 @@ foreach(dependency ${dependencies})
     message(FATAL_ERROR "Depends lacks ${dependency}:\n${control}")
   endif()
 endforeach()
+if(WITH_UI AND NOT control MATCHES "Recommends: qt6-wayland\n")
+  message(FATAL_ERROR "Recommends lacks qt6-wayland:\n${control}")
+endif()
 
 # The installed files themselves: a valid desktop entry whose Exec= and Icon=
 # name what the package installs, and a man page that renders without warnings.
