@@ -43,7 +43,8 @@ constexpr std::string_view kHelp =
     "  --         end of options: later arguments are expressions, even if\n"
     "             they begin with \"-\"\n"
     "\n"
-    "Input and output are UTF-8.\n"
+    "Input and output are UTF-8; a byte-order mark at the start of standard\n"
+    "input is dropped.\n"
     "Exit status: 0 if every expression converted, 1 if any failed,\n"
     "2 for a usage error.\n";
 
@@ -51,6 +52,10 @@ constexpr std::string_view kHelp =
 // decoded, so that it does not sit beside the engine's working copies while a
 // huge line converts; smaller buffers are reused from line to line.
 constexpr size_t kReusableBufferBytes = size_t{1} << 20;
+
+// Some editors begin a UTF-8 file with the encoded U+FEFF; it marks the
+// encoding and is not part of the first expression.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 // Frees the memory held by `text` (clear() alone keeps the capacity).
 template <typename String>
@@ -236,6 +241,11 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
       // eof() is set only when the line ran to the end of input without a
       // "\n"; only a "\r" before a "\n" belongs to the line end.
       if (!in.eof() && !line.empty() && line.back() == '\r') line.pop_back();
+      if (line_number == 1 && line.starts_with(kUtf8ByteOrderMark)) {
+        line.erase(0, kUtf8ByteOrderMark.size());
+        // Input that is a byte-order mark alone is empty input: no expression.
+        if (line.empty() && in.eof()) break;
+      }
       if (!writer.Convert(line, "line", line_number)) all_converted = false;
     }
     if (in.bad()) {
