@@ -19,6 +19,7 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "\n"
        "Contains the window boolconv, the command-line tool boolconv-cli, and\n"
        "the conversion library with its headers and CMake package configuration.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 # Installed programs carry no debugging information, as Debian ships them.
 set(CPACK_STRIP_FILES ON)
 
