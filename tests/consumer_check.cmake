@@ -29,15 +29,17 @@ file(REMOVE_RECURSE ${WORK_DIR})
 if(SHARED_FROM)
   require_vars(consumer_check.cmake MAKE WERROR)
   set(BUILD_DIR ${WORK_DIR}/shared-build)
-  # Installed under /usr, the libraries go to Debian's multiarch folder, so
-  # the programs' path to them has more than one step.
+  # Plain CMake with its own default generator (Unix Makefiles). Configured
+  # for /usr, the libraries go to Debian's multiarch folder, so the
+  # programs' path to them has more than one step.
   unset(ENV{CMAKE_GENERATOR})
   run("configuring the shared build"
       ${CMAKE_COMMAND} -S ${SHARED_FROM} -B ${BUILD_DIR} -DBUILD_SHARED_LIBS=ON
       -DBOOLCONV_BUILD_UI=OFF -DBOOLCONV_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr
       -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_CXX_FLAGS=${CXX_FLAGS}
       -DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS} -DCMAKE_SHARED_LINKER_FLAGS=${LINKER_FLAGS})
-  # A make that runs this test must not hand its job slots to this one.
+  # A make that runs this test must not hand this one its job slots or its
+  # CMAKE_ARGS.
   foreach(var MAKEFLAGS MFLAGS MAKELEVEL CMAKE_ARGS)
     unset(ENV{${var}})
   endforeach()
