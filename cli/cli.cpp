@@ -60,17 +60,20 @@ constexpr std::string_view kHelp =
     "  --         end of options: later arguments are expressions, even if\n"
     "             they begin with \"-\"\n"
     "\n"
-    "Input and output are UTF-8. Diagnostic positions (\"start\", \"end\") count\n"
-    "Unicode code points from 0, end exclusive.\n"
-    "Exit status: 0 if every expression converted, 1 if any failed,\n"
-    "2 for a usage error.\n";
-
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+    "Input and output are UTF-8; a byte-order mark at the start of standard\n"
+    "input is dropped. Diagnostic positions (\"start\", \"end\") count Unicode\n"
+    "code points from 0, end exclusive.\n"
+    "Exit status: 0 if every expression converted (and, with --check, drew no\n"
+    "warning or error), 1 otherwise, 2 for a usage error.\n";
 
 // The buffer of a line longer than this is freed as soon as the line is
 // decoded, so that it does not sit beside the engine's working copies while a
 // huge line converts; smaller buffers are reused from line to line.
 constexpr size_t kReusableBufferBytes = size_t{1} << 20;
+
+// Some editors begin a UTF-8 file with the encoded U+FEFF; it marks the
+// encoding and is not part of the first expression.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 // Frees the memory held by `text` (clear() alone keeps the capacity).
 template <typename String>
@@ -330,8 +333,10 @@ int FinishOutput(std::ostream& out, std::ostream& err, int status) {
 bool ReadWhole(std::istream& in, std::string& expression) {
   expression.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (expression.starts_with(kUtf8ByteOrderMark)) expression.erase(0, kUtf8ByteOrderMark.size());
-  if (expression.ends_with('\n')) expression.pop_back();
-  if (expression.ends_with('\r')) expression.pop_back();
+  if (expression.ends_with('\n')) {
+    expression.pop_back();
+    if (expression.ends_with('\r')) expression.pop_back();
+  }
   return !in.bad();
 }
 
@@ -378,6 +383,11 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
       // eof() is set only when the line ran to the end of input without a
       // "\n"; only a "\r" before a "\n" belongs to the line end.
       if (!in.eof() && !line.empty() && line.back() == '\r') line.pop_back();
+      if (line_number == 1 && line.starts_with(kUtf8ByteOrderMark)) {
+        line.erase(0, kUtf8ByteOrderMark.size());
+        // Input that is a byte-order mark alone is empty input: no expression.
+        if (line.empty() && in.eof()) break;
+      }
       if (!writer.Convert(line, {"line", line_number})) all_converted = false;
     }
     if (in.bad()) {

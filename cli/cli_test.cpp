@@ -66,6 +66,9 @@ std::string Err(const std::string& where, const std::string& message) {
 }
 
 const std::string kAbOrC = "(a AND b or c)\n(+a +b c)\n";
+const std::string kAb = "(a AND b)\n(+a +b)\n";
+const std::string kBom = "\xEF\xBB\xBF";  // UTF-8 byte-order mark
+const std::string kBomAb = "(" + kBom + "a AND b)\n(+" + kBom + "a +b)\n";
 const std::string kAbOrCJson = Json("(a AND b or c)", "(+a +b c)");
 constexpr char kUsage[] =
     "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [EXPRESSION ...]\n";
@@ -111,6 +114,16 @@ TEST(Cli, Runs) {
       {{}, "", ""},
       {{}, "\n", "\n\n"},
       {{}, "a b or c\n\n  \na b or c\n", kAbOrC + "\n\n\n\n" + kAbOrC},
+      // A UTF-8 byte-order mark is dropped at the start of standard input only.
+      {{}, kBom + "a b or c\r\na b\n", kAbOrC + kAb},
+      {{"--json"},
+       kBom + "a b or c\n" + kBom + "a b\n",
+       kAbOrCJson + Json("(" + kBom + "a AND b)", "(+" + kBom + "a +b)")},
+      {{}, kBom, ""},                       // a file holding only the mark is empty
+      {{}, kBom + "\n", "\n\n"},            // an empty first line stays a line
+      {{}, kBom + kBom + "a b\n", kBomAb},  // only one is dropped
+      {{}, "a b\n" + kBom + "a b\n", kAb + kBomAb},
+      {{kBom + "a b"}, "", kBomAb},  // arguments keep it
       // --json: one object per expression, its strings escaped.
       {{"a b or c", "--json"}, "", kAbOrCJson},
       {{"--json"}, "\n", Json("", "")},
