@@ -174,8 +174,10 @@ class ExpressionWriter {
     try {
       if (DecodeUtf8(expression, input, error)) {
         if (expression.capacity() > kReusableBufferBytes) Release(expression);
+        // Lines and columns are those of the input as given, not as tidied.
+        const Text as_given = options_.tidy && !options_.json ? input : Text();
         Diagnose(input, diagnostics);
-        WriteDiagnostics(source, input, diagnostics);
+        WriteDiagnostics(source, options_.tidy ? as_given : input, diagnostics);
         Text operator_text;
         Text sign_text;
         // The input is kept for nothing but the diagnostics' positions.
