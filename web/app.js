@@ -28,6 +28,8 @@
   // Stands in a highlight of an empty span: zero width, and no break
   // opportunity, so the highlighted text wraps as the input does.
   const kWordJoiner = '\u2060';
+  // Text that takes no room on screen: line breaks and zero-width characters.
+  const kInvisible = /^[\n\r\u200B-\u200D\u2060\uFEFF]+$/;
 
   const $ = (id) => document.getElementById(id);
   const input = $('expression');
@@ -299,7 +301,7 @@
           spans.push(index);
         }
       });
-      if (points.length) pieces.push(Mark(points, kWordJoiner, 'point'));
+      if (points.length) pieces.push(Mark(points, kWordJoiner, ''));
       const text = expression.slice(from, to);
       if (text) pieces.push(spans.length ? Mark(spans, text, '') : text);
     }
@@ -313,7 +315,10 @@
   function Mark(indices, text, extraClass) {
     const worst = ['error', 'warning', 'info'].find(
         (severity) => indices.some((index) => listed[index].severity === severity));
-    const mark = Element('mark', `${worst || 'info'} ${extraClass}`.trim(), text);
+    // A line break or a zero-width character has no width to colour: such a
+    // mark gets a flag drawn beside it instead.
+    const unseen = kInvisible.test(text) ? 'unseen' : '';
+    const mark = Element('mark', `${worst || 'info'} ${extraClass} ${unseen}`.trim(), text);
     mark.dataset.diagnostics = indices.join(' ');
     return mark;
   }
@@ -371,6 +376,7 @@
   // --- Copying --------------------------------------------------------------
 
   async function Copy(button) {
+    clearTimeout(announceTimer);  // the user has moved on from the results
     const output = $(button.dataset.copies);
     const name = output.labels[0].textContent;
     try {
