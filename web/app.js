@@ -23,6 +23,10 @@
   // A pasted document can draw thousands of diagnostics; the page lists and
   // highlights this many and counts the rest.
   const kMaxListedDiagnostics = 200;
+  // Highlights mirror the whole input in the backdrop, which costs a second
+  // layout of it: past this many UTF-16 units the list alone shows where
+  // each diagnostic is, by selecting its span.
+  const kMaxHighlightedLength = kWorkerThreshold;
   // How long a copy button says "Copied".
   const kCopiedNoteMs = 1500;
   // Stands in a highlight of an empty span: zero width, and no break
@@ -57,24 +61,32 @@
   // Converts what the input holds now. `announceNow` when the user asked for
   // it (Convert, Ctrl+Enter, the switch) rather than typed.
   function Convert(announceNow) {
-    const request =
-        {id: ++latest, expression: input.value, tidy: tidySwitch.checked, announceNow};
+    const request = {
+      id: ++latest,
+      expression: input.value,
+      options: {tidy: tidySwitch.checked, check: true, maxDiagnostics: kMaxListedDiagnostics},
+      announceNow,
+    };
     ScheduleFragment(request.expression);
     if (!engine) return;  // the engine converts the input as soon as it has started
     if (request.expression.length > kWorkerThreshold && worker.Send(request)) return;
-    Show(request, engine.convert(request.expression, request.tidy, true), 'page');
+    Show(request, engine.convert(request.expression, request.options), 'page');
   }
 
-  // Shows `result` (an object as `boolconv-cli --json --check` writes it) of
-  // `request`, unless a newer request has been made since.
+  // Shows `result` (an object as `boolconv-cli --json --check` writes it, but
+  // for diagnosticCount) of `request`, unless a newer request has been made
+  // since.
   function Show(request, result, convertedBy) {
     if (request.id !== latest) return;
     SetBusy(false);
     if ('error' in result) {
       // The outputs keep the last good result; the message says so.
-      ShowMessages(errorBox, [result.error], (error) => [
-        Element('strong', '', 'Not converted: '), Element('span', 'message', error),
-        ' The outputs still show the last conversion.',
+      ShowMessages(
+          errorBox, [result.error],
+          (error) =>
+              [Element('strong', '', 'Not converted: '),
+               Element('span', 'message', error),
+               ' The outputs still show the last conversion.',
       ]);
     } else {
       ShowMessages(errorBox, [], () => []);
@@ -83,7 +95,7 @@
     }
     operatorOutput.dataset.convertedBy = convertedBy;
     ShowMessages(warningsBox, result.warnings, (prompt) => [Element('p', '', prompt)]);
-    ShowDiagnostics(request.expression, result.diagnostics);
+    ShowDiagnostics(request.expression, result);
     Announce(result, request.announceNow);
     if (!firstResultShown) {
       firstResultShown = true;
@@ -114,13 +126,15 @@
   function Announce(result, now) {
     clearTimeout(announceTimer);
     if ('error' in result) return;  // the error box announces itself at once
-    const count = result.diagnostics.length;
+    const count = result.diagnosticCount;
     const text = `Operator form: ${Spoken(result.operator)}. Sign form: ${Spoken(result.sign)}.` +
         (count ? ` ${count} ${count === 1 ? 'finding' : 'findings'} listed.` : '');
     if (now) {
       statusBox.textContent = text;
     } else {
-      announceTimer = setTimeout(() => { statusBox.textContent = text; }, kAnnounceDelayMs);
+      announceTimer = setTimeout(() => {
+        statusBox.textContent = text;
+      }, kAnnounceDelayMs);
     }
   }
 
@@ -177,7 +191,7 @@
     Post(request) {
       this.converting = request;
       this.thread.postMessage(
-          {id: request.id, expression: request.expression, tidy: request.tidy});
+          {id: request.id, expression: request.expression, options: request.options});
     },
 
     Done({id, result}) {
@@ -206,7 +220,7 @@
       this.converting = this.waiting = null;
       this.Count();
       if (pending && pending.id === latest) {
-        Show(pending, engine.convert(pending.expression, pending.tidy, true), 'page');
+        Show(pending, engine.convert(pending.expression, pending.options), 'page');
       }
     },
 
@@ -223,7 +237,7 @@
     self.onmessage = async ({data}) => {
       let result = null;
       try {
-        result = (await ready).convert(data.expression, data.tidy, true);
+        result = (await ready).convert(data.expression, data.options);
       } catch (error) {
         // Answered with no result: the page then converts it itself.
       }
@@ -251,37 +265,44 @@
     return (p) => units[Math.min(p, point)];
   }
 
-  function ShowDiagnostics(expression, diagnostics) {
+  function ShowDiagnostics(expression, {diagnostics, diagnosticCount}) {
     const toUnits = UnitsOfCodePoints(expression);
-    listed = diagnostics.slice(0, kMaxListedDiagnostics).map((diagnostic) => ({
-      ...diagnostic,
-      from: toUnits(diagnostic.start),
-      to: toUnits(diagnostic.end),
-    }));
+    listed = diagnostics.map((diagnostic) => ({
+                               ...diagnostic,
+                               from: toUnits(diagnostic.start),
+                               to: toUnits(diagnostic.end),
+                             }));
     checks.hidden = listed.length === 0;
     diagnosticsList.replaceChildren(...listed.map((diagnostic, index) => {
       const button = Element('button', `diagnostic ${diagnostic.severity}`);
       button.type = 'button';
       button.dataset.index = String(index);
-      button.append(Element('span', 'severity', diagnostic.severity), ': ',
-                    Element('span', 'message', diagnostic.message), ' ',
-                    Element('span', 'code', `[${diagnostic.code}]`));
+      button.append(
+          Element('span', 'severity', diagnostic.severity), ': ',
+          Element('span', 'message', diagnostic.message), ' ',
+          Element('span', 'code', `[${diagnostic.code}]`));
       const item = Element('li', '');
       item.append(button);
       return item;
     }));
-    const unlisted = diagnostics.length - listed.length;
-    diagnosticsMore.hidden = unlisted === 0;
-    diagnosticsMore.textContent =
-        unlisted ? `${unlisted} more not listed or highlighted; the first are above.` : '';
-    DrawHighlights(expression);
+    const unlisted = diagnosticCount - listed.length;
+    const highlighted = expression.length <= kMaxHighlightedLength;
+    diagnosticsMore.textContent = [
+      unlisted ? `${unlisted} more not listed; the first ${listed.length} are above.` : '',
+      listed.length && !highlighted ?
+          'A text this long is not highlighted: activate a finding to select its text.' :
+          '',
+    ].join(' ').trim();
+    diagnosticsMore.hidden = !diagnosticsMore.textContent;
+    DrawHighlights(highlighted ? expression : '');
   }
 
   // Fills the backdrop with the input's text and a <mark> over each listed
-  // span. Spans may overlap: the text is cut at every span's ends, and each
-  // piece under one or more spans is marked with all of their numbers.
+  // span, or empties it for an empty `expression`. Spans may overlap: the
+  // text is cut at every span's ends, and each piece under one or more spans
+  // is marked with all of their numbers.
   function DrawHighlights(expression) {
-    if (listed.length === 0) {
+    if (listed.length === 0 || expression === '') {
       backdrop.replaceChildren();
       return;
     }
@@ -394,7 +415,9 @@
     }
     statusBox.textContent = `${name} copied.`;
     button.textContent = 'Copied';
-    setTimeout(() => { button.textContent = 'Copy'; }, kCopiedNoteMs);
+    setTimeout(() => {
+      button.textContent = 'Copy';
+    }, kCopiedNoteMs);
   }
 
   // --- Start ----------------------------------------------------------------

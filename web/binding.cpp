@@ -1,6 +1,7 @@
-// The page's binding to the engine: one JavaScript function, convert(), that
-// converts an expression exactly as boolconv-cli does and returns a plain
-// object shaped like one line of `boolconv-cli --json`.
+// The page's binding to the engine: one JavaScript function,
+// convert(expression, options), that converts an expression exactly as
+// boolconv-cli does and returns a plain object shaped like one line of
+// `boolconv-cli --json`.
 
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <iterator>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,11 +54,18 @@ val DiagnosticArray(const std::vector<Diagnostic>& diagnostics) {
 
 // Converts `expression` and returns {operator, sign, warnings} or, when the
 // conversion fails, {error, warnings}: the object `boolconv-cli --json`
-// writes. With `tidy` the tidied expression is converted, as with --tidy, and
-// the repairs lead the diagnostics; with `check` Check's diagnostics of the
-// converted text join them, as with --check. Diagnostics are added as
-// "diagnostics" whenever either is asked for. Never throws.
-val Convert(const std::u16string& expression, bool tidy, bool check) {
+// writes. `options` may hold tidy (convert the tidied expression and list the
+// repairs, as --tidy does), check (list Check's diagnostics, as --check does)
+// and maxDiagnostics; with tidy or check the object holds "diagnostics", at
+// most maxDiagnostics of them, and "diagnosticCount", how many there are. A
+// pasted document can draw tens of thousands, and each one built costs more
+// than finding it. Never throws.
+val Convert(const std::u16string& expression, const val& options) {
+  const bool tidy = options["tidy"].isTrue();
+  const bool check = options["check"].isTrue();
+  const size_t max_diagnostics = options["maxDiagnostics"].isNumber()
+                                     ? options["maxDiagnostics"].as<size_t>()
+                                     : std::numeric_limits<size_t>::max();
   std::vector<std::string> warnings;
   const ScopedWarningHandler collect_warnings(
       [&warnings](const Text&, const Text& prompt, int32_t) {
@@ -66,6 +76,8 @@ val Convert(const std::u16string& expression, bool tidy, bool check) {
   std::vector<Diagnostic> diagnostics;
   try {
     Text input(expression);
+    // As boolconv-cli does: Tidy keeps every position, so the repairs and
+    // Check's findings in the tidied text both point into the expression.
     if (tidy) {
       TidyResult tidied = Tidy(input);
       input = std::move(tidied.expression);
@@ -73,10 +85,11 @@ val Convert(const std::u16string& expression, bool tidy, bool check) {
     }
     if (check) {
       std::vector<Diagnostic> found = Check(input);
-      diagnostics.insert(diagnostics.end(), found.begin(), found.end());
+      diagnostics.insert(diagnostics.end(), std::make_move_iterator(found.begin()),
+                         std::make_move_iterator(found.end()));
       std::stable_sort(diagnostics.begin(), diagnostics.end(),
                        [](const Diagnostic& a, const Diagnostic& b) {
-                         return a.start != b.start ? a.start < b.start : a.end < b.end;
+                         return a.start < b.start || (a.start == b.start && a.end < b.end);
                        });
     }
     Text operator_form;
@@ -93,7 +106,11 @@ val Convert(const std::u16string& expression, bool tidy, bool check) {
     result.set("error", error.empty() ? std::string("Unknown error.") : std::move(error));
   }
   result.set("warnings", StringArray(warnings));
-  if (tidy || check) result.set("diagnostics", DiagnosticArray(diagnostics));
+  if (tidy || check) {
+    result.set("diagnosticCount", diagnostics.size());
+    if (diagnostics.size() > max_diagnostics) diagnostics.resize(max_diagnostics);
+    result.set("diagnostics", DiagnosticArray(diagnostics));
+  }
   return result;
 }
 

@@ -1,10 +1,10 @@
 // What the browser test, the measurements and the screenshot share: Debian's
 // chromium driven by playwright-core, and the built page served on loopback.
 
-import {chromium} from 'playwright-core';
 import {readFile, stat} from 'node:fs/promises';
 import http from 'node:http';
 import path from 'node:path';
+import {chromium} from 'playwright-core';
 
 export const kChromium = process.env.BOOLCONV_CHROMIUM || '/usr/bin/chromium';
 
@@ -12,8 +12,12 @@ export const kChromium = process.env.BOOLCONV_CHROMIUM || '/usr/bin/chromium';
 // without the background services that reach for the network, which this
 // machine does not have.
 const kChromiumArgs = [
-  '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-  '--disable-component-update', '--disable-sync',
+  '--disable-gpu',
+  '--disable-quic',
+  '--no-first-run',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
 ];
 
 // Starts headless chromium; rejects when it cannot run here.
@@ -38,8 +42,8 @@ export async function ServeFolder(folder) {
     try {
       if (!file.startsWith(root + path.sep) || !(await stat(file)).isFile()) throw new Error();
       const body = await readFile(file);
-      response.writeHead(200, {'Content-Type': kContentTypes[path.extname(file)] ||
-                                   'application/octet-stream'});
+      response.writeHead(
+          200, {'Content-Type': kContentTypes[path.extname(file)] || 'application/octet-stream'});
       response.end(body);
     } catch {
       response.writeHead(404);
@@ -56,6 +60,7 @@ export async function ServeFolder(folder) {
 // The built page's folder, named by BOOLCONV_WEB_PAGE or the first argument.
 export function PageFolder() {
   const folder = process.env.BOOLCONV_WEB_PAGE || process.argv[2];
-  if (!folder) throw new Error('name the built page folder in BOOLCONV_WEB_PAGE (make web builds it)');
+  if (!folder)
+    throw new Error('name the built page folder in BOOLCONV_WEB_PAGE (make web builds it)');
   return path.resolve(folder);
 }

@@ -25,8 +25,8 @@ async function TimeToFirstResult(context, url) {
   const page = await context.newPage();
   await page.goto(`${url}#${encodeURIComponent(kExpression)}`);
   await page.waitForFunction(() => performance.getEntriesByName('boolconv-first-result').length);
-  const time = await page.evaluate(
-      () => performance.getEntriesByName('boolconv-first-result')[0].startTime);
+  const time =
+      await page.evaluate(() => performance.getEntriesByName('boolconv-first-result')[0].startTime);
   await page.close();
   return time;
 }
@@ -47,19 +47,21 @@ function KeystrokeTime(page, length) {
 
 // Milliseconds from a paste of `length` characters to the worker's result.
 async function WorkerTime(page, length) {
-  return page.evaluate((text) => new Promise((resolve) => {
-    const input = document.getElementById('expression');
-    const operator = document.getElementById('operator');
-    const start = performance.now();
-    new MutationObserver((changes, observer) => {
-      if (operator.getAttribute('aria-busy') === 'false') {
-        observer.disconnect();
-        resolve(performance.now() - start);
-      }
-    }).observe(operator, {attributes: true, attributeFilter: ['aria-busy']});
-    input.value = text;
-    input.dispatchEvent(new InputEvent('input', {inputType: 'insertFromPaste'}));
-  }), kLine.repeat(Math.ceil(length / kLine.length)));
+  return page.evaluate(
+      (text) => new Promise((resolve) => {
+        const input = document.getElementById('expression');
+        const operator = document.getElementById('operator');
+        const start = performance.now();
+        new MutationObserver((changes, observer) => {
+          if (operator.getAttribute('aria-busy') === 'false') {
+            observer.disconnect();
+            resolve(performance.now() - start);
+          }
+        }).observe(operator, {attributes: true, attributeFilter: ['aria-busy']});
+        input.value = text;
+        input.dispatchEvent(new InputEvent('input', {inputType: 'insertFromPaste'}));
+      }),
+      kLine.repeat(Math.ceil(length / kLine.length)));
 }
 
 async function Repeat(measure) {
@@ -70,7 +72,8 @@ async function Repeat(measure) {
 
 const folder = PageFolder();
 const files = await readdir(folder);
-const sizes = await Promise.all(files.map(async (file) => (await stat(path.join(folder, file))).size));
+const sizes =
+    await Promise.all(files.map(async (file) => (await stat(path.join(folder, file))).size));
 const server = await ServeFolder(folder);
 const browser = await LaunchChromium();
 try {
@@ -81,13 +84,13 @@ try {
   const page = await context.newPage();
   await page.goto(server.url);
   await page.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
-  await page.uncheck('#tidy');
   const keystroke = await Repeat(() => KeystrokeTime(page, 10 * 1024));
   const worker = await Repeat(() => WorkerTime(page, 1 << 20));
   const total = sizes.reduce((sum, size) => sum + size, 0);
   console.log(`page size: ${total} bytes (${files.map((f, i) => `${f} ${sizes[i]}`).join(', ')})`);
-  console.log(`first result after opening, median of ${kRuns}: ${served.toFixed(0)} ms served, ` +
-              `${fromDisk.toFixed(0)} ms from disk`);
+  console.log(
+      `first result after opening, median of ${kRuns}: ${served.toFixed(0)} ms served, ` +
+      `${fromDisk.toFixed(0)} ms from disk`);
   console.log(`keystroke in a 10 KB expression: ${keystroke.toFixed(1)} ms`);
   console.log(`1 MB paste, converted in the worker: ${worker.toFixed(0)} ms`);
 } finally {

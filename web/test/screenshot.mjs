@@ -6,7 +6,10 @@
 import {LaunchChromium, PageFolder, ServeFolder} from './browser.mjs';
 
 const kExpression = '(asthma OR wheez*) AND (child* OR adolescen*) NOT adult*';
-const kViewport = {width: 800, height: 600};
+const kViewport = {
+  width: 800,
+  height: 600
+};
 
 const output = process.argv[3];
 if (!output) {
