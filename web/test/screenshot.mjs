@@ -5,10 +5,11 @@
 
 import {LaunchChromium, PageFolder, ServeFolder} from './browser.mjs';
 
-const kExpression = '(asthma OR wheez*) AND (child* OR adolescen*) NOT adult*';
+// A strategy with one finding, so that the picture shows a highlight too.
+const kExpression = '(asthma OR wheez*) AND (child* OR adolescen*) NOT "heart failure"[MeSH Terms]';
 const kViewport = {
-  width: 800,
-  height: 600
+  width: 640,
+  height: 900
 };
 
 const output = process.argv[3];
@@ -24,8 +25,11 @@ try {
   await page.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
   await page.getByRole('textbox', {name: 'Boolean expression', exact: true}).click();
   await page.keyboard.type(kExpression);
-  await page.keyboard.press('Tab');  // on to Convert: the picture shows the results, not a caret
-  await page.screenshot({path: output, fullPage: true});
+  // The results without a caret or a focus ring, down to the sign form.
+  await page.evaluate(() => document.activeElement.blur());
+  const bottom = await page.evaluate(
+      () => document.getElementById('sign').closest('.output').getBoundingClientRect().bottom);
+  await page.screenshot({path: output, clip: {x: 0, y: 0, width: kViewport.width, height: bottom}});
   console.log(`wrote ${output}`);
 } finally {
   await browser.close();
