@@ -295,11 +295,21 @@ describe('the page', () => {
     }
     assert.deepEqual(reached, expected);
 
-    // Ctrl+Enter converts and announces at once; Space works the switch.
+    // Ctrl+Enter (which adds no line break) and Enter on Convert convert and
+    // announce at once; Space works the switch.
+    const clearStatus = () => page.evaluate(() => {
+      document.getElementById('status').textContent = '';
+    });
     await page.focus('#expression');
     await page.keyboard.press('End');
     await page.keyboard.type(' x');
+    await clearStatus();
     await page.keyboard.press('Control+Enter');
+    assert.match(await page.textContent('#status'), /^Operator form: .* x\)\. Sign form: /);
+    assert.equal(await page.inputValue('#expression'), `${expression} x`);
+    await page.focus('#convert');
+    await clearStatus();
+    await page.keyboard.press('Enter');
     assert.match(await page.textContent('#status'), /^Operator form: .* x\)\. Sign form: /);
     await page.focus('#tidy');
     await page.keyboard.press('Space');
