@@ -15,8 +15,9 @@ constexpr char16_t kDoubleQuote = u'"';
 constexpr char16_t kSpace = u' ';
 
 // The origin of a unit that the normalization added (a balancing or
-// wrapping parenthesis, or a space beside a parenthesis).
-constexpr size_t kAdded = SIZE_MAX;
+// wrapping parenthesis, or a space beside a parenthesis). Its top bit is
+// clear, unlike that of a reference to a converted group (kGroupRef).
+constexpr size_t kAdded = SIZE_MAX >> 1;
 
 // The converter's spacing passes; longer space runs and deeper nests of
 // empty pairs than these undo are kept in part, here as there.
@@ -60,7 +61,7 @@ bool ReplaceAll(Traced& text, const Replacement& replacement) {
   std::u16string& units = text.units;
   std::vector<size_t>& origins = text.origins;
   const size_t size = units.size();
-  // A plain loop: the patterns are two to nine units long, too short for
+  // A plain loop: the patterns are eight or nine units long, too short for
   // the library's search to pay off.
   auto matches_at = [&](size_t at) {
     for (size_t k = 1; k < from.size(); ++k) {
@@ -136,9 +137,8 @@ bool ReplacePair(Traced& text, char16_t first, char16_t second, int keep) {
 }
 
 // ReplaceAll of "  " by " ", a run at a time: a run of k spaces becomes
-// ceil(k / 2), each pair keeping the origin of its first space. Runs of a
-// thousand spaces are common enough in pasted text that matching pair by
-// pair would dominate.
+// ceil(k / 2), each pair keeping the origin of its first space. Matching
+// pair by pair would make long runs the costliest text to read.
 bool HalveSpaceRuns(Traced& text) {
   std::u16string& units = text.units;
   std::vector<size_t>& origins = text.origins;
@@ -215,8 +215,8 @@ bool Normalize(std::u16string_view expression, Traced& normal) {
     normal.Push(kSpace, kAdded);
   }
 
-  // The passes see everything after the kept unit; a space there is what
-  // the first pattern would otherwise find after the "(".
+  // Meanwhile the kept unit holds U+0000, which no pattern of the passes
+  // contains, so they act on the rest alone.
   normal.units[0] = u'\0';
   for (int pass = 0; pass < kNormalizePasses && NeedsSpacing(normal.units); ++pass) {
     bool changed = ReplacePair(normal, kOpenParen, kSpace, 0);
