@@ -105,6 +105,7 @@ bench: deps web browser-deps
 	  -DBOOLCONV_BUILD_BENCH=ON -DBOOLCONV_BUILD_TESTS=OFF -DBOOLCONV_BUILD_UI=OFF
 	cmake --build build-bench -j$(JOBS)
 	build-bench/bench/boolfuncs_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	build-bench/bench/diagnostics_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bench/cli_bench.sh build-bench
 	node web/test/measure.mjs $(WEB_PAGE)
 

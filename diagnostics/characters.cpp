@@ -108,6 +108,7 @@ CodePoint CodePointAt(std::u16string_view text, size_t at) {
 }
 
 bool IsHiddenSeparator(char32_t code_point) {
+  if (code_point > U' ' && code_point < 0x80) return false;  // most text
   return (code_point >= 0x09 && code_point <= 0x0D) || code_point == 0x85 || code_point == 0xA0 ||
          code_point == 0x1680 || code_point == 0x180E ||
          (code_point >= 0x2000 && code_point <= 0x200B) || code_point == 0x2028 ||
@@ -116,6 +117,7 @@ bool IsHiddenSeparator(char32_t code_point) {
 }
 
 bool IsTypographicQuote(char32_t code_point) {
+  if (code_point < 0xAB) return false;  // most text
   switch (code_point) {
     case 0x00AB:  // «
     case 0x00BB:  // »
@@ -193,10 +195,19 @@ void Add(std::vector<Diagnostic>& diagnostics, std::string_view code, Severity s
 }
 
 void Finish(std::u16string_view text, std::vector<Diagnostic>& diagnostics) {
-  std::sort(diagnostics.begin(), diagnostics.end(), [](const Diagnostic& a, const Diagnostic& b) {
+  auto by_position = [](const Diagnostic& a, const Diagnostic& b) {
     return std::tie(a.start, a.end, a.code, a.message) <
            std::tie(b.start, b.end, b.code, b.message);
-  });
+  };
+  // Findings mostly arrive in order already.
+  if (!std::is_sorted(diagnostics.begin(), diagnostics.end(), by_position)) {
+    std::sort(diagnostics.begin(), diagnostics.end(), by_position);
+  }
+  // Without surrogate pairs, units are code points.
+  if (std::none_of(text.begin(), text.end(),
+                   [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; })) {
+    return;
+  }
   // Every offset to convert, in ascending order, then one sweep over the text.
   std::vector<size_t*> offsets;
   offsets.reserve(2 * diagnostics.size());

@@ -242,7 +242,20 @@ class GroupChecker : public Reader {
   // mixed ways, means them all.
   void Finish() {
     if (operator_cases_.mixed > 0 || operator_cases_.lower > operator_cases_.upper) return;
-    out_.insert(out_.end(), lowercase_operators_.begin(), lowercase_operators_.end());
+    for (const LowercaseOperator& noted : lowercase_operators_) {
+      const std::u16string_view phrase =
+          text_.substr(noted.phrase_start, noted.phrase_end - noted.phrase_start);
+      const bool phrase_shown =
+          noted.phrase_start != noted.word.start && phrase.find(u'"') == std::u16string_view::npos;
+      Add(out_, codes::kLowercaseOperator, Severity::kInfo,
+          Said(noted.word) + " acts as the operator " +
+              std::string(OperatorName(noted.word.operator_word)) +
+              ", although this expression writes its other operators in capitals. " +
+              (phrase_shown
+                   ? "If " + Quote(phrase) + " is meant as a phrase, put it in double quotes."
+                   : std::string("If it belongs to a phrase, put the phrase in double quotes.")),
+          noted.word.start, noted.word.end);
+    }
   }
 
  private:
@@ -283,19 +296,13 @@ class GroupChecker : public Reader {
         break;
     }
     // A lower-case operator between two plain words may be part of a phrase
-    // the user meant, as in "do not resuscitate".
+    // the user meant, as in "do not resuscitate". Whether it is noted at all
+    // is known at the end, so only its place is kept for now.
     const Word& before = words[i - 1];
     const Word& after = words[i + 1];
-    std::string advice = "If it belongs to a phrase, put the phrase in double quotes.";
-    const std::u16string_view phrase = text_.substr(before.start, after.end - before.start);
-    if (!before.nested_group && !after.nested_group &&
-        phrase.find(u'"') == std::u16string_view::npos) {
-      advice = "If " + Quote(phrase) + " is meant as a phrase, put it in double quotes.";
-    }
-    Add(lowercase_operators_, codes::kLowercaseOperator, Severity::kInfo,
-        Said(word) + " acts as the operator " + std::string(OperatorName(word.operator_word)) +
-            ", although this expression writes its other operators in capitals. " + advice,
-        word.start, word.end);
+    const bool plain_neighbours = !before.nested_group && !after.nested_group;
+    lowercase_operators_.push_back({word, plain_neighbours ? before.start : word.start,
+                                    plain_neighbours ? after.end : word.end});
   }
 
   // Sign-form terms are bare (optional) after "or", and the first one is
@@ -387,7 +394,14 @@ class GroupChecker : public Reader {
 
   std::u16string_view text_;
   std::vector<Diagnostic>& out_;
-  std::vector<Diagnostic> lowercase_operators_;
+  // A lower-case operator, and the phrase it may belong to (the words on
+  // either side, where they are plain words; else just the operator).
+  struct LowercaseOperator {
+    Word word;
+    size_t phrase_start;
+    size_t phrase_end;
+  };
+  std::vector<LowercaseOperator> lowercase_operators_;
   struct {
     size_t lower = 0;
     size_t upper = 0;

@@ -15,8 +15,9 @@ constexpr char16_t kDoubleQuote = u'"';
 constexpr char16_t kSpace = u' ';
 
 // The origin of a unit that the normalization added (a balancing or
-// wrapping parenthesis, or a space beside a parenthesis).
-constexpr size_t kAdded = SIZE_MAX;
+// wrapping parenthesis, or a space beside a parenthesis). Its top bit is
+// clear, unlike that of a reference to a converted group (kGroupRef).
+constexpr size_t kAdded = SIZE_MAX >> 1;
 
 // The converter's spacing passes; longer space runs and deeper nests of
 // empty pairs than these undo are kept in part, here as there.
@@ -47,10 +48,6 @@ struct Replacement {
   bool ignore_case;
 };
 
-constexpr Replacement kOpenSpace = {u"( ", u"(", {0}, false};
-constexpr Replacement kSpaceClose = {u" )", u")", {1}, false};
-constexpr Replacement kEmptyPair = {u"()", u"", {}, false};
-constexpr Replacement kDoubleSpace = {u"  ", u" ", {0}, false};
 constexpr Replacement kAndNot = {u" and not ", u" NOT ", {0, 1, 5, 7, 8}, true};
 constexpr Replacement kOrNot = {u" or not ", u" NOT ", {0, 1, 4, 6, 7}, true};
 
@@ -64,14 +61,18 @@ bool ReplaceAll(Traced& text, const Replacement& replacement) {
   std::u16string& units = text.units;
   std::vector<size_t>& origins = text.origins;
   const size_t size = units.size();
+  // A plain loop: the patterns are eight or nine units long, too short for
+  // the library's search to pay off.
+  auto matches_at = [&](size_t at) {
+    for (size_t k = 1; k < from.size(); ++k) {
+      const char16_t unit = replacement.ignore_case ? LowerAscii(units[at + k]) : units[at + k];
+      if (unit != from[k]) return false;
+    }
+    return true;
+  };
   auto find = [&](size_t at) {
-    if (!replacement.ignore_case) return units.find(from.data(), at, from.size());
-    // Both patterns that ignore case begin with a space.
-    for (at = units.find(from[0], at); at != std::u16string::npos && at + from.size() <= size;
-         at = units.find(from[0], at + 1)) {
-      size_t k = 1;
-      while (k < from.size() && LowerAscii(units[at + k]) == from[k]) ++k;
-      if (k == from.size()) return at;
+    for (; at + from.size() <= size; ++at) {
+      if (units[at] == from[0] && matches_at(at)) return at;
     }
     return std::u16string::npos;
   };
@@ -104,6 +105,80 @@ bool ReplaceAll(Traced& text, const Replacement& replacement) {
   return true;
 }
 
+// ReplaceAll of a two-unit pattern by its unit `keep` (0 or 1), or by
+// nothing when `keep` is kRemove: the spacing passes' "( ", " )" and "()".
+constexpr int kRemove = -1;
+bool ReplacePair(Traced& text, char16_t first, char16_t second, int keep) {
+  std::u16string& units = text.units;
+  std::vector<size_t>& origins = text.origins;
+  const size_t size = units.size();
+  auto matches = [&](size_t at) {
+    return units[at] == first && at + 1 < size && units[at + 1] == second;
+  };
+  size_t scan = 0;
+  while (scan < size && !matches(scan)) ++scan;
+  if (scan == size) return false;
+  size_t write = scan;
+  while (scan < size) {
+    if (!matches(scan)) {
+      units[write] = units[scan];
+      origins[write++] = origins[scan++];
+      continue;
+    }
+    if (keep != kRemove) {
+      units[write] = units[scan + static_cast<size_t>(keep)];
+      origins[write++] = origins[scan + static_cast<size_t>(keep)];
+    }
+    scan += 2;
+  }
+  units.resize(write);
+  origins.resize(write);
+  return true;
+}
+
+// ReplaceAll of "  " by " ", a run at a time: a run of k spaces becomes
+// ceil(k / 2), each pair keeping the origin of its first space. Matching
+// pair by pair would make long runs the costliest text to read.
+bool HalveSpaceRuns(Traced& text) {
+  std::u16string& units = text.units;
+  std::vector<size_t>& origins = text.origins;
+  const size_t size = units.size();
+  size_t write = 0;
+  bool changed = false;
+  for (size_t scan = 0; scan < size;) {
+    if (units[scan] != kSpace) {
+      units[write] = units[scan];
+      origins[write++] = origins[scan++];
+      continue;
+    }
+    size_t end = scan;
+    while (end < size && units[end] == kSpace) ++end;
+    changed |= end - scan > 1;
+    for (; scan < end; scan += 2) {
+      units[write] = kSpace;
+      origins[write++] = origins[scan];
+    }
+    scan = end;
+  }
+  units.resize(write);
+  origins.resize(write);
+  return changed;
+}
+
+// Whether a spacing pass would change anything: one scan instead of the
+// pass's four, since most text is clean after the first pass.
+bool NeedsSpacing(std::u16string_view units) {
+  for (size_t at = 1; at < units.size(); ++at) {
+    const char16_t before = units[at - 1];
+    const char16_t unit = units[at];
+    if ((unit == kSpace && (before == kOpenParen || before == kSpace)) ||
+        (unit == kCloseParen && (before == kSpace || before == kOpenParen))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // NormalizeBoolean, step for step, on a traced copy. False for blank input,
 // which the converter returns without wrapping or walking.
 bool Normalize(std::u16string_view expression, Traced& normal) {
@@ -119,53 +194,52 @@ bool Normalize(std::u16string_view expression, Traced& normal) {
   const size_t prepended = closes > opens ? closes - opens : 0;
   const size_t appended = opens > closes ? opens - closes : 0;
 
-  // Balanced, then every parenthesis spaced on its outer side.
-  Traced padded;
-  const size_t padded_size = trimmed.size() + 2 * (opens + closes + prepended + appended) + 2;
-  padded.units.reserve(padded_size);
-  padded.origins.reserve(padded_size);
-  padded.Push(kOpenParen, kAdded);  // room for the wrapping pair, filled in last
+  // Balanced, then every parenthesis spaced on its outer side. The first
+  // unit is kept for the wrapping "(", which only comes after the passes.
+  const size_t padded_size = 1 + trimmed.size() + 2 * (opens + closes + prepended + appended) + 1;
+  normal.units.reserve(padded_size);
+  normal.origins.reserve(padded_size);
+  normal.Push(kOpenParen, kAdded);
   for (size_t i = 0; i < prepended; ++i) {
-    padded.Push(kSpace, kAdded);
-    padded.Push(kOpenParen, kAdded);
+    normal.Push(kSpace, kAdded);
+    normal.Push(kOpenParen, kAdded);
   }
   for (size_t i = 0; i < trimmed.size(); ++i) {
     const char16_t unit = trimmed[i];
-    if (unit == kOpenParen) padded.Push(kSpace, kAdded);
-    padded.Push(unit, first + i);
-    if (unit == kCloseParen) padded.Push(kSpace, kAdded);
+    if (unit == kOpenParen) normal.Push(kSpace, kAdded);
+    normal.Push(unit, first + i);
+    if (unit == kCloseParen) normal.Push(kSpace, kAdded);
   }
   for (size_t i = 0; i < appended; ++i) {
-    padded.Push(kCloseParen, kAdded);
-    padded.Push(kSpace, kAdded);
+    normal.Push(kCloseParen, kAdded);
+    normal.Push(kSpace, kAdded);
   }
 
-  // The passes run on the text without the wrapping pair, which only comes
-  // after them; the placeholder "(" is set aside meanwhile.
-  normal.units.assign(padded.units.begin() + 1, padded.units.end());
-  normal.origins.assign(padded.origins.begin() + 1, padded.origins.end());
-  for (int pass = 0; pass < kNormalizePasses; ++pass) {
-    bool changed = ReplaceAll(normal, kOpenSpace);
-    changed |= ReplaceAll(normal, kSpaceClose);
-    changed |= ReplaceAll(normal, kEmptyPair);
-    changed |= ReplaceAll(normal, kDoubleSpace);
+  // Meanwhile the kept unit holds U+0000, which no pattern of the passes
+  // contains, so they act on the rest alone.
+  normal.units[0] = u'\0';
+  for (int pass = 0; pass < kNormalizePasses && NeedsSpacing(normal.units); ++pass) {
+    bool changed = ReplacePair(normal, kOpenParen, kSpace, 0);
+    changed |= ReplacePair(normal, kSpace, kCloseParen, 1);
+    changed |= ReplacePair(normal, kOpenParen, kCloseParen, kRemove);
+    changed |= HalveSpaceRuns(normal);
     if (!changed) break;  // later passes would change nothing either
   }
   ReplaceAll(normal, kAndNot);
   ReplaceAll(normal, kOrNot);
 
-  const size_t begin = normal.units.find_first_not_of(kSpace);
-  const size_t end = normal.units.find_last_not_of(kSpace) + 1;  // npos + 1 == 0
-  padded.units.assign(1, kOpenParen);
-  padded.origins.assign(1, kAdded);
-  if (begin != std::u16string::npos) {
-    padded.units.append(normal.units, begin, end - begin);
-    padded.origins.insert(padded.origins.end(),
-                          normal.origins.begin() + static_cast<ptrdiff_t>(begin),
-                          normal.origins.begin() + static_cast<ptrdiff_t>(end));
-  }
-  padded.Push(kCloseParen, kAdded);
-  normal = std::move(padded);
+  // Trimmed of spaces, and wrapped: the kept unit becomes the "(".
+  size_t end = normal.units.size();
+  while (end > 1 && normal.units[end - 1] == kSpace) --end;
+  size_t begin = 1;
+  while (begin < end && normal.units[begin] == kSpace) ++begin;
+  normal.units.erase(1, begin - 1);
+  normal.origins.erase(normal.origins.begin() + 1,
+                       normal.origins.begin() + static_cast<ptrdiff_t>(begin));
+  normal.units.resize(end - (begin - 1));
+  normal.origins.resize(end - (begin - 1));
+  normal.units[0] = kOpenParen;
+  normal.Push(kCloseParen, kAdded);
   return true;
 }
 
@@ -204,23 +278,21 @@ struct Span {
 // GetTokens' splitting at spaces with double-quoted phrases, one unit at a
 // time: a token ends at a space once it holds an even number of quotes.
 struct Token {
+  size_t start = 0;       // in the walked text
   bool active = false;    // a unit has been read since the last space
   bool odd = false;       // it holds an odd number of quotes: a phrase is open
   bool nonblank = false;  // it holds a unit other than U+0000
-  size_t start = 0;       // in the walked text
 };
 
-// A group whose ")" has not been reached.
+// A group whose ")" has not been reached. Nests can be a million deep, so
+// it is kept small.
 struct OpenGroup {
-  size_t walked_start;   // its "(" in the walked text
+  size_t walked_start;   // its "(" in the walked text; 0 for the wrapping pair
   size_t words_begin;    // its words in `words`
   size_t pending_begin;  // quotes of dissolved nested groups that may dissolve it too
-  bool is_wrapper;       // the pair the normalization wraps around everything
-  Token token;
-  size_t direct_quotes = 0;  // quotes in its own text, not in nested groups
   size_t last_direct_quote = kAdded;
-  size_t first_origin = kAdded;  // first and last unit the user typed in it
-  size_t last_origin = kAdded;
+  Token token;
+  bool odd_direct_quotes = false;  // in its own text, not in nested groups
 };
 
 // An unclosed quote whose group dissolved, waiting for the first enclosing
@@ -233,34 +305,54 @@ struct PendingQuote {
 
 class Walk {
  public:
-  Walk(const Traced& normal, Reader& reader) : normal_(normal), reader_(reader) {
-    walked_.reserve(normal.units.size());
-    refs_.reserve(normal.units.size());
-  }
+  // The walk rewrites `normal` in place: it only ever shortens what it has
+  // read (a converted group becomes one unit), so it writes behind itself.
+  Walk(Traced& normal, Reader& reader)
+      : walked_(normal.units), refs_(normal.origins), reader_(reader) {}
 
   void Run() {
-    for (size_t i = 0; i < normal_.units.size(); ++i) {
-      const char16_t unit = normal_.units[i];
-      const size_t origin = normal_.origins[i];
+    open_.reserve(DeepestNesting());
+    const size_t size = walked_.size();
+    for (size_t i = 0; i < size;) {
+      const char16_t unit = walked_[i];
+      const size_t origin = refs_[i];
+      if (!IsSpecial(unit)) {
+        // A stretch of ordinary units extends the current word as a whole.
+        size_t end = i + 1;
+        while (end < size && !IsSpecial(walked_[end])) ++end;
+        const size_t at = walked_end_;
+        std::copy(walked_.begin() + static_cast<ptrdiff_t>(i),
+                  walked_.begin() + static_cast<ptrdiff_t>(end),
+                  walked_.begin() + static_cast<ptrdiff_t>(at));
+        std::copy(refs_.begin() + static_cast<ptrdiff_t>(i),
+                  refs_.begin() + static_cast<ptrdiff_t>(end),
+                  refs_.begin() + static_cast<ptrdiff_t>(at));
+        walked_end_ += end - i;
+        i = end;
+        if (open_.empty()) continue;
+        Token& token = open_.back().token;
+        if (!token.active) token = {at, true, false, false};
+        token.nonblank = true;
+        continue;
+      }
+      ++i;
       if (unit == kOpenParen) {
-        open_.push_back({walked_.size(), words_.size(), pending_.size(), i == 0, {}});
+        open_.push_back({walked_end_, words_.size(), pending_.size(), kAdded, {}, false});
         Append(unit, origin);
-        Note(open_.back(), origin);
         continue;
       }
       Append(unit, origin);
       if (open_.empty()) continue;  // text between groups stays as typed
-      OpenGroup& group = open_.back();
-      Note(group, origin);
       if (unit == kCloseParen) {
-        Close();
+        Close(origin);
         continue;
       }
+      OpenGroup& group = open_.back();
       if (unit == kDoubleQuote) {
-        ++group.direct_quotes;
+        group.odd_direct_quotes = !group.odd_direct_quotes;
         group.last_direct_quote = origin;
       }
-      Feed(group, walked_.size() - 1);
+      Feed(group, walked_end_ - 1);
     }
     for (const PendingQuote& pending : pending_) {
       reader_.Unclosed({pending.quote, pending.depth, pending.expression_lost});
@@ -268,15 +360,26 @@ class Walk {
   }
 
  private:
-  void Append(char16_t unit, size_t ref) {
-    walked_.push_back(unit);
-    refs_.push_back(ref);
+  // Units that steer the tokenizer or the walk.
+  static bool IsSpecial(char16_t unit) {
+    return unit == kSpace || unit == kDoubleQuote || unit == kOpenParen || unit == kCloseParen ||
+           unit == u'\0';
   }
 
-  static void Note(OpenGroup& group, size_t origin) {
-    if (origin == kAdded) return;
-    if (group.first_origin == kAdded) group.first_origin = origin;
-    group.last_origin = origin;
+  void Append(char16_t unit, size_t ref) {
+    walked_[walked_end_] = unit;
+    refs_[walked_end_] = ref;
+    ++walked_end_;
+  }
+
+  size_t DeepestNesting() const {
+    size_t depth = 0;
+    size_t deepest = 0;
+    for (const char16_t unit : walked_) {
+      if (unit == kOpenParen) deepest = std::max(deepest, ++depth);
+      if (unit == kCloseParen && depth > 0) --depth;
+    }
+    return deepest;
   }
 
   // Reads walked unit `at` into `group`'s tokenizer.
@@ -287,7 +390,7 @@ class Walk {
       if (token.active && !token.odd) FinishToken(token, at);
       return;
     }
-    if (!token.active) token = {true, false, false, at};
+    if (!token.active) token = {at, true, false, false};
     if (unit == kDoubleQuote) token.odd = !token.odd;
     if (unit != u'\0') token.nonblank = true;
   }
@@ -321,21 +424,21 @@ class Walk {
     return {ref, ref + 1};
   }
 
-  void Close() {
+  void Close(size_t close_origin) {
     OpenGroup group = open_.back();
     open_.pop_back();
     const size_t depth = open_.size() + 1;
     OpenGroup* enclosing = open_.empty() ? nullptr : &open_.back();
-    const size_t close_at = walked_.size() - 1;
+    const size_t close_at = walked_end_ - 1;
 
     const bool quote_open = group.token.active && group.token.odd;
     if (quote_open) {
       // The tokenizer warns and the group dissolves, its text left as typed.
       reader_.QuoteDissolved();
-      if (group.direct_quotes % 2 == 1) pending_.push_back({group.last_direct_quote, depth});
+      if (group.odd_direct_quotes) pending_.push_back({group.last_direct_quote, depth});
       if (enclosing == nullptr) {
         for (size_t i = group.pending_begin; i < pending_.size(); ++i) {
-          pending_[i].expression_lost = group.is_wrapper;
+          pending_[i].expression_lost = group.walked_start == 0;
         }
       }
       Dissolve(group, enclosing);
@@ -357,17 +460,16 @@ class Walk {
       word.read =
           std::u16string_view(walked_).substr(word.read_start, word.read_end - word.read_start);
     }
-    reader_.ConvertedGroup(words, group.is_wrapper);
+    reader_.ConvertedGroup(words, group.walked_start == 0);
+    // The group becomes one word of the enclosing group, spanning its
+    // parentheses where the user typed them.
+    const size_t open_origin = refs_[group.walked_start];
+    group_spans_.push_back({open_origin != kAdded ? open_origin : words.front().start,
+                            close_origin != kAdded ? close_origin + 1 : words.back().end});
     words_.resize(group.words_begin);
-    // The group becomes one word of the enclosing group.
-    group_spans_.push_back({group.first_origin, group.last_origin + 1});
-    walked_.resize(group.walked_start);
-    refs_.resize(group.walked_start);
+    walked_end_ = group.walked_start;
     Append(u'X', kGroupRef | (group_spans_.size() - 1));
-    if (enclosing != nullptr) {
-      Merge(group, *enclosing);
-      Feed(*enclosing, walked_.size() - 1);
-    }
+    if (enclosing != nullptr) Feed(*enclosing, walked_end_ - 1);
   }
 
   // Quotes that dissolved nested groups but not `depth`'s group: how many
@@ -383,9 +485,8 @@ class Walk {
   // group's.
   void Dissolve(const OpenGroup& group, OpenGroup* enclosing) {
     walked_[group.walked_start] = kSpace;
-    walked_.back() = kSpace;
+    walked_[walked_end_ - 1] = kSpace;
     if (enclosing == nullptr) return;
-    Merge(group, *enclosing);
     if (!enclosing->token.active) {
       // The enclosing group stood between words at the "(", so it splits the
       // text as the group did: the group's words are its words, and a phrase
@@ -396,12 +497,7 @@ class Walk {
     // The "(" stood inside an open phrase of the enclosing group, which
     // therefore splits the group's text differently: read it again.
     words_.resize(group.words_begin);
-    for (size_t at = group.walked_start; at < walked_.size(); ++at) Feed(*enclosing, at);
-  }
-
-  static void Merge(const OpenGroup& group, OpenGroup& enclosing) {
-    if (enclosing.first_origin == kAdded) enclosing.first_origin = group.first_origin;
-    if (group.last_origin != kAdded) enclosing.last_origin = group.last_origin;
+    for (size_t at = group.walked_start; at < walked_end_; ++at) Feed(*enclosing, at);
   }
 
   // The converter's item list: an operator word is an operator where an
@@ -421,10 +517,12 @@ class Walk {
     if (expect_term) words.back().role = Role::kDroppedOperator;
   }
 
-  const Traced& normal_;
+  // The text as the walk has rewritten it so far is [0, walked_end_) of
+  // walked_; per unit, refs_ holds its origin, or kGroupRef | group.
+  std::u16string& walked_;
+  std::vector<size_t>& refs_;
+  size_t walked_end_ = 0;
   Reader& reader_;
-  std::u16string walked_;     // the text as the walk has rewritten it so far
-  std::vector<size_t> refs_;  // per walked unit: origin, or kGroupRef | group
   std::vector<Span> group_spans_;
   std::vector<Word> words_;  // words of the open groups, innermost last
   std::vector<OpenGroup> open_;
