@@ -70,16 +70,14 @@ function ReadPage(page) {
 function AssertSameAsCli(shown, expression, tidy) {
   const expected = CliResult(expression, tidy);
   const codePoints = [...expression];
-  if (expected.diagnostics) {
-    assert.deepEqual(
-        shown.diagnostics,
-        expected.diagnostics.map((d) => ({
-                                   code: d.code,
-                                   severity: d.severity,
-                                   message: d.message,
-                                   highlighted: codePoints.slice(d.start, d.end).join(''),
-                                 })));
-  }
+  assert.deepEqual(
+      shown.diagnostics,
+      expected.diagnostics.map((d) => ({
+                                 code: d.code,
+                                 severity: d.severity,
+                                 message: d.message,
+                                 highlighted: codePoints.slice(d.start, d.end).join(''),
+                               })));
   delete shown.diagnostics;
   delete expected.diagnostics;
   assert.deepEqual(shown, expected);
