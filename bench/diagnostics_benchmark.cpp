@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     for (const auto& step : steps) {
       benchmark::RegisterBenchmark((std::string(step.name) + "/" + std::string(info.name)).c_str(),
                                    BM_Step, info.shape, step.step)
-          ->RangeMultiplier(8)
+          ->RangeMultiplier(4)
           ->Range(kSmallest, kLargest)
           ->Complexity(benchmark::oN)
           ->Unit(benchmark::kMillisecond);
