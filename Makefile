@@ -85,4 +85,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) build-bench build-fuzz build-asan
+	rm -rf $(BUILD_DIR) build-bench build-fuzz build-asan build-tsan

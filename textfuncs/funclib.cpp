@@ -16,8 +16,10 @@ Error InvalidCallError() { return Error(kInvalidCallError, kAppName, kInvalidCal
 
 namespace {
 
+// One per thread: conversions on different threads deliver their warnings to
+// their own thread's handler without any locking.
 WarningHandler& InstalledHandler() {
-  static WarningHandler handler;
+  thread_local WarningHandler handler;
   return handler;
 }
 
