@@ -2,33 +2,12 @@
 
 #include <ostream>
 
+#include "testing/rng.h"
+
 namespace boolconv::bench {
 namespace {
 
-// SplitMix64: tiny, fast and the same on every platform and standard library
-// (std:: distributions are not), so generated inputs never change.
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
-
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    return z ^ (z >> 31);
-  }
-
-  // A number in [0, bound).
-  size_t Below(size_t bound) { return static_cast<size_t>(Next() % bound); }
-
-  template <typename T, size_t N>
-  const T& Pick(const std::array<T, N>& items) {
-    return items[Below(N)];
-  }
-
- private:
-  uint64_t state_;
-};
+using testing::Rng;
 
 constexpr uint64_t kStrategySeed = 20240611;
 constexpr uint64_t kFillerSeed = 7;

@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace boolconv {
@@ -94,6 +95,16 @@ Text Trim(const Text& text);
 // Encodes UTF-16 `text` as UTF-8. An unpaired surrogate becomes U+FFFD, so
 // the result is always valid UTF-8.
 std::string ToUtf8(const Text& text);
+
+// The offset of the first byte of the first sequence in `bytes` that is not
+// valid UTF-8 (a stray or missing continuation byte, an overlong form, a
+// surrogate, a code point above U+10FFFF), or std::string_view::npos when
+// all of `bytes` is valid.
+size_t FindInvalidUtf8(std::string_view bytes);
+
+// Decodes UTF-8 `bytes` into UTF-16. Each byte that starts no valid sequence
+// becomes U+FFFD; valid UTF-8 round-trips through ToUtf8 unchanged.
+Text FromUtf8(std::string_view bytes);
 
 // True when `text` is empty, spaces only, or U+0000 only. A mix of spaces and
 // U+0000 is not blank, nor is a tab.

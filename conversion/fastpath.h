@@ -1,0 +1,131 @@
+// Internal to the engine: the one-pass converter behind BoolFuncs::Convert
+// and BoolFuncs::ConvertBoolean. Not installed.
+//
+// It gives exactly what the step-by-step procedures (NormalizeBoolean, then
+// ExpandGroups) give, working on the code units of the input: UTF-16 units or
+// UTF-8 bytes. Every unit that steers a conversion (space, double quote,
+// parentheses, U+0000 and the letters of the operator words) is ASCII, and
+// no byte of a multi-byte UTF-8 sequence is, so both give the same text.
+// Inputs it has no exact shortcut for are handed back to the caller, which
+// converts them step by step (FastResult::kNeedsReference).
+
+#ifndef BOOLCONV_CONVERSION_FASTPATH_H_
+#define BOOLCONV_CONVERSION_FASTPATH_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace boolconv::fastpath {
+
+template <typename Unit>
+constexpr Unit LowerAscii(Unit unit) {
+  return unit >= Unit('A') && unit <= Unit('Z') ? static_cast<Unit>(unit - 'A' + 'a') : unit;
+}
+
+enum class Case { kExact, kIgnore };
+
+// Replaces every occurrence of ASCII `from` in `text` by ASCII `to`, left to
+// right: the search resumes after each match and never looks at inserted
+// text. `to` is no longer than `from`, so the text is rewritten in place.
+// With Case::kIgnore, `from` is lower-case and ASCII letters of `text` fold.
+// Returns whether anything was replaced.
+template <Case kLetterCase = Case::kExact, typename Unit>
+bool ReplaceAll(std::basic_string<Unit>& text, std::string_view from, std::string_view to) {
+  auto fold = [](Unit unit) { return kLetterCase == Case::kIgnore ? LowerAscii(unit) : unit; };
+  auto same = [](Unit unit, char ascii) { return unit == static_cast<Unit>(ascii); };
+  Unit* const data = text.data();
+  const size_t size = text.size();
+  size_t write = 0;  // the rewritten text so far is [0, write)
+  size_t kept = 0;   // [kept, scan) is unchanged text still to be moved down
+  auto move_kept = [&](size_t until) {
+    if (write != kept) std::char_traits<Unit>::move(data + write, data + kept, until - kept);
+    write += until - kept;
+  };
+  for (size_t scan = 0; scan + from.size() <= size;) {
+    if (!same(fold(data[scan]), from[0])) {
+      ++scan;
+      continue;
+    }
+    size_t matched = 1;
+    while (matched < from.size() && same(fold(data[scan + matched]), from[matched])) ++matched;
+    if (matched < from.size()) {
+      ++scan;
+      continue;
+    }
+    move_kept(scan);
+    for (const char ascii : to) data[write++] = static_cast<Unit>(ascii);
+    scan += from.size();
+    kept = scan;
+  }
+  if (kept == 0) return false;  // nothing replaced: the text is as it was
+  move_kept(size);
+  text.resize(write);
+  return true;
+}
+
+enum class FastResult {
+  kConverted,       // the forms are written; the warnings are in `prompts`
+  kNeedsReference,  // nothing usable was written: convert step by step
+  kUnmatchedClose,  // a ")" closes no group; `prompts` holds the warnings given before it
+};
+
+template <typename Unit>
+class FastConverter {
+ public:
+  using String = std::basic_string<Unit>;
+  using View = std::basic_string_view<Unit>;
+
+  // Converts `input` into `operator_form` and `sign_form` (both replaced) and
+  // sets `prompts` to the prompts of the tokenizer warnings the conversion
+  // gives, in order. Their title is always kAppName, their style kWarningStyle.
+  FastResult Convert(View input, String& operator_form, String& sign_form,
+                     std::vector<String>& prompts);
+
+  // The normalized text of the last input Convert took, as NormalizeBoolean
+  // gives it; valid after kConverted and kUnmatchedClose.
+  const String& normal() const { return normal_; }
+
+  // Frees the memory kept for the next conversion.
+  void Release();
+
+  // One open group of the walk. Positions are offsets into the normalized
+  // text (`n_`) or into the two forms (`op_`, `sg_`).
+  struct Frame {
+    size_t n_open;        // its "("
+    size_t op_open;       // its "(" in the operator form
+    size_t sg_open;       // its "(" in the sign form
+    size_t rows_at_open;  // groups converted before it opened
+    size_t op_token;      // where the current token's separator begins
+    size_t sg_token;
+    size_t n_token;      // the current token's first unit
+    size_t n_token_end;  // its end, when known before its delimiter, else npos
+    size_t n_first;      // the first kept token
+    size_t n_first_end;
+    size_t op_pending;  // where the pending operator's " op" begins
+    uint8_t kept;       // non-blank tokens so far, counted up to 2
+    uint8_t pending;    // the operator word waiting for its operand, if any
+    bool in_token;
+    bool in_phrase;        // the current token holds an odd number of quotes
+    bool token_filled;     // the current token holds a unit other than U+0000
+    bool token_group;      // the current token holds a nested group
+    bool first_group;      // the first kept token holds a nested group
+    bool in_outer_phrase;  // it opened inside a phrase of the enclosing group
+  };
+
+ private:
+  bool Normalize(View input);
+  FastResult Walk(String& operator_form, String& sign_form, std::vector<String>& prompts);
+
+  String normal_;
+  std::vector<Frame> frames_;
+};
+
+extern template class FastConverter<char>;
+extern template class FastConverter<char16_t>;
+
+}  // namespace boolconv::fastpath
+
+#endif  // BOOLCONV_CONVERSION_FASTPATH_H_
