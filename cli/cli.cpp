@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <exception>
 #include <istream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <span>
@@ -13,8 +12,6 @@
 #include <vector>
 
 #include "conversion/boolfuncs.h"
-#include "textfuncs/funclib.h"
-#include "utf8.h"
 
 namespace boolconv::cli {
 namespace {
@@ -47,64 +44,22 @@ constexpr std::string_view kHelp =
     "Exit status: 0 if every expression converted, 1 if any failed,\n"
     "2 for a usage error.\n";
 
-// The buffer of a line longer than this is freed as soon as the line is
-// decoded, so that it does not sit beside the engine's working copies while a
-// huge line converts; smaller buffers are reused from line to line.
-constexpr size_t kReusableBufferBytes = size_t{1} << 20;
-
-// Frees the memory held by `text` (clear() alone keeps the capacity).
-template <typename String>
-void Release(String& text) {
-  String().swap(text);
-}
-
-// Decodes UTF-8 `bytes` into `text`. Returns false, leaving `error` set, when
-// `bytes` is not valid UTF-8 (stray or missing continuation bytes, overlong
-// forms, surrogates, or code points above U+10FFFF).
-bool DecodeUtf8(std::string_view bytes, Text& text, std::string& error) {
-  const size_t invalid = utf8::find_invalid(bytes);
-  if (invalid != std::string_view::npos) {
-    error = "Not valid UTF-8: invalid byte sequence at byte " + std::to_string(invalid + 1) + ".";
-    return false;
-  }
-  text.clear();
-  text.reserve(bytes.size());
-  utf8::unchecked::utf8to16(bytes.begin(), bytes.end(), std::back_inserter(text));
-  return true;
-}
-
 // Converts expressions one at a time with one engine object and writes each
 // result as soon as it is known.
 class ExpressionWriter {
  public:
   ExpressionWriter(bool json, bool flush_each_expression, std::ostream& out, std::ostream& err)
-      : json_(json),
-        flush_each_expression_(flush_each_expression),
-        out_(out),
-        err_(err),
-        warning_handler_([this](const Text&, const Text& prompt, int32_t) { OnWarning(prompt); }) {}
+      : json_(json), flush_each_expression_(flush_each_expression), out_(out), err_(err) {}
 
-  // Converts `expression` (UTF-8; its buffer may be released) and writes the
-  // result. `unit` and `number` name the expression in an error message,
-  // e.g. "line" 3. Returns false when the expression failed.
-  bool Convert(std::string& expression, std::string_view unit, uint64_t number) {
-    warnings_.clear();
-    std::string operator_form;
-    std::string sign_form;
+  // Converts UTF-8 `expression` and writes the result. `unit` and `number`
+  // name the expression in an error message, e.g. "line" 3. Returns false
+  // when the expression failed.
+  bool Convert(std::string_view expression, std::string_view unit, uint64_t number) {
     std::string error;
     bool converted = false;
     try {
-      Text input;
-      if (DecodeUtf8(expression, input, error)) {
-        if (expression.capacity() > kReusableBufferBytes) Release(expression);
-        Text operator_text;
-        Text sign_text;
-        engine_.ConvertBoolean(std::move(input), operator_text, sign_text);
-        operator_form = ToUtf8(operator_text);
-        Release(operator_text);
-        sign_form = ToUtf8(sign_text);
-        converted = true;
-      }
+      engine_.Convert(expression, result_);
+      converted = true;
     } catch (const std::exception& e) {
       // boolconv::Error's what() is its description; anything else (such as
       // running out of memory on a huge line) fails this expression only.
@@ -112,40 +67,35 @@ class ExpressionWriter {
       if (error.empty()) error = "Unknown error.";
     }
     if (json_) {
-      WriteJson(converted, std::move(operator_form), std::move(sign_form), std::move(error));
-    } else if (converted) {
-      out_ << operator_form << '\n' << sign_form << '\n';
+      WriteJson(converted, std::move(error));
     } else {
-      out_.flush();  // keep the error after the results of earlier expressions
-      err_ << kProgram << ": " << unit << ' ' << number << ": " << error << '\n';
+      for (const std::string& prompt : result_.warnings) {
+        out_.flush();  // keep the warning after the results of earlier expressions
+        err_ << prompt << '\n';
+      }
+      if (converted) {
+        out_ << result_.operator_form << '\n' << result_.sign_form << '\n';
+      } else {
+        out_.flush();
+        err_ << kProgram << ": " << unit << ' ' << number << ": " << error << '\n';
+      }
     }
     if (flush_each_expression_) out_.flush();
     return converted;
   }
 
  private:
-  void OnWarning(const Text& prompt) {
-    if (json_) {
-      warnings_.push_back(ToUtf8(prompt));
-    } else {
-      out_.flush();
-      err_ << ToUtf8(prompt) << '\n';
-    }
-  }
-
-  void WriteJson(bool converted, std::string operator_form, std::string sign_form,
-                 std::string error) {
+  void WriteJson(bool converted, std::string error) {
     nlohmann::ordered_json object;
     if (converted) {
-      object["operator"] = std::move(operator_form);
-      object["sign"] = std::move(sign_form);
+      object["operator"] = result_.operator_form;
+      object["sign"] = result_.sign_form;
     } else {
       object["error"] = std::move(error);
     }
-    object["warnings"] = std::move(warnings_);
-    warnings_.clear();
-    // Our own strings are valid UTF-8 (ToUtf8 replaces unpaired surrogates);
-    // a library's exception text might not be, and must not break the line.
+    object["warnings"] = result_.warnings;
+    // The engine's strings are valid UTF-8 (its input was checked); a
+    // library's exception text might not be, and must not break the line.
     out_ << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
   }
 
@@ -154,8 +104,7 @@ class ExpressionWriter {
   std::ostream& out_;
   std::ostream& err_;
   BoolFuncs engine_;
-  std::vector<std::string> warnings_;  // prompts of the current expression (JSON only)
-  ScopedWarningHandler warning_handler_;
+  Conversion result_;  // of the current expression; its memory serves the next one
 };
 
 struct Options {
@@ -223,10 +172,8 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
   ExpressionWriter writer(options.json, flush_each_expression, out, err);
   bool all_converted = true;
   if (!options.expressions.empty()) {
-    std::string expression;
     for (size_t i = 0; i < options.expressions.size() && out; ++i) {
-      expression = options.expressions[i];
-      if (!writer.Convert(expression, "argument", i + 1)) all_converted = false;
+      if (!writer.Convert(options.expressions[i], "argument", i + 1)) all_converted = false;
     }
   } else {
     std::string line;
