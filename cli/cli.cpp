@@ -70,21 +70,50 @@ class ExpressionWriter {
       WriteJson(converted, std::move(error));
     } else {
       for (const std::string& prompt : result_.warnings) {
-        out_.flush();  // keep the warning after the results of earlier expressions
+        Flush();  // keep the warning after the results of earlier expressions
         err_ << prompt << '\n';
       }
       if (converted) {
-        out_ << result_.operator_form << '\n' << result_.sign_form << '\n';
+        Write(result_.operator_form);
+        Write(result_.sign_form);
       } else {
-        out_.flush();
+        Flush();
         err_ << kProgram << ": " << unit << ' ' << number << ": " << error << '\n';
       }
     }
-    if (flush_each_expression_) out_.flush();
+    if (flush_each_expression_) Flush();
     return converted;
   }
 
+  // Hands everything written so far to the output stream and flushes it.
+  void Flush() {
+    out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    pending_.clear();
+    out_.flush();
+  }
+
  private:
+  // Results are gathered in one large buffer and written in large blocks; a
+  // result larger than the buffer goes out on its own, without a copy.
+  static constexpr size_t kOutputBufferBytes = size_t{1} << 20;
+
+  // Writes `text` and a line break.
+  void Write(std::string_view text) {
+    if (text.size() >= kOutputBufferBytes) {
+      out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+      pending_.clear();
+      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+      out_.put('\n');
+      return;
+    }
+    if (pending_.size() + text.size() >= kOutputBufferBytes) {
+      out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+      pending_.clear();
+    }
+    pending_.append(text);
+    pending_.push_back('\n');
+  }
+
   void WriteJson(bool converted, std::string error) {
     nlohmann::ordered_json object;
     if (converted) {
@@ -96,7 +125,7 @@ class ExpressionWriter {
     object["warnings"] = result_.warnings;
     // The engine's strings are valid UTF-8 (its input was checked); a
     // library's exception text might not be, and must not break the line.
-    out_ << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    Write(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   }
 
   const bool json_;
@@ -104,7 +133,59 @@ class ExpressionWriter {
   std::ostream& out_;
   std::ostream& err_;
   BoolFuncs engine_;
-  Conversion result_;  // of the current expression; its memory serves the next one
+  Conversion result_;    // of the current expression; its memory serves the next one
+  std::string pending_;  // results not yet handed to `out_`
+};
+
+// Reads standard input in large blocks and splits it into lines without
+// copying them: a line is a view into the block, valid until the next call.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& in) : in_(in) {}
+
+  // The next line, without its "\n" (and a "\r" before it); false at the
+  // end of input. A last line without "\n" keeps a "\r" at its end.
+  bool Next(std::string_view& line) {
+    for (;;) {
+      const size_t end = buffer_.find('\n', start_ + scanned_);
+      if (end != std::string::npos) {
+        size_t size = end - start_;
+        if (size > 0 && buffer_[end - 1] == '\r') --size;
+        line = std::string_view(buffer_).substr(start_, size);
+        start_ = end + 1;
+        scanned_ = 0;
+        return true;
+      }
+      scanned_ = buffer_.size() - start_;
+      if (!Fill()) {
+        if (start_ == buffer_.size()) return false;
+        line = std::string_view(buffer_).substr(start_);
+        start_ = buffer_.size();
+        return true;
+      }
+    }
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = size_t{1} << 20;
+
+  // Moves the unfinished line to the front and reads a block after it.
+  // False when nothing more could be read.
+  bool Fill() {
+    if (!in_) return false;
+    buffer_.erase(0, start_);
+    start_ = 0;
+    const size_t kept = buffer_.size();
+    buffer_.resize(kept + kBlockBytes);
+    in_.read(buffer_.data() + kept, static_cast<std::streamsize>(kBlockBytes));
+    buffer_.resize(kept + static_cast<size_t>(in_.gcount()));
+    return buffer_.size() > kept;
+  }
+
+  std::istream& in_;
+  std::string buffer_;
+  size_t start_ = 0;    // where the next line begins in `buffer_`
+  size_t scanned_ = 0;  // bytes of that line already searched for "\n"
 };
 
 struct Options {
@@ -176,21 +257,20 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
       if (!writer.Convert(options.expressions[i], "argument", i + 1)) all_converted = false;
     }
   } else {
-    std::string line;
+    LineReader reader(in);
+    std::string_view line;
     uint64_t line_number = 0;
-    while (out && std::getline(in, line)) {
+    while (out && reader.Next(line)) {
       ++line_number;
-      // eof() is set only when the line ran to the end of input without a
-      // "\n"; only a "\r" before a "\n" belongs to the line end.
-      if (!in.eof() && !line.empty() && line.back() == '\r') line.pop_back();
       if (!writer.Convert(line, "line", line_number)) all_converted = false;
     }
     if (in.bad()) {
-      out.flush();
+      writer.Flush();
       err << kProgram << ": cannot read standard input\n";
       all_converted = false;
     }
   }
+  writer.Flush();
   return FinishOutput(out, err, all_converted ? kExitOk : kExitFailed);
 }
 

@@ -456,7 +456,7 @@ std::vector<GroupRow> BoolFuncs::GroupTable() const {
     // The one-pass conversion records no rows: walk its normalized text step
     // by step now. Any warning was given by the conversion already.
     Text working = store_->table_source == Store::TableSource::kUtf16Normal
-                       ? store_->utf16.normal()
+                       ? Text(store_->utf16.normal())
                        : FromUtf8(store_->utf8.normal());
     const ScopedWarningHandler quiet([](const Text&, const Text&, int32_t) {});
     BoolFuncs walker;

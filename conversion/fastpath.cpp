@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
+#include <optional>
 
 namespace boolconv::fastpath {
 namespace {
@@ -26,6 +29,30 @@ Kind KindOf(Unit unit) {
   return code < kKinds.size() ? kKinds[code] : kOrdinary;
 }
 
+// The first offset from `at` on (up to `size`) whose unit is one of the
+// ASCII `stops`. Bytes are looked at eight at a time: a word of them holds a
+// stop when one of its bytes XORed with the stop is zero, and the classic
+// zero-byte test finds the lowest such byte exactly.
+template <char... kStops, typename Unit>
+size_t FindStop(const Unit* data, size_t at, size_t size) {
+  if constexpr (sizeof(Unit) == 1) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHighs = kOnes << 7;
+    for (; at + sizeof(uint64_t) <= size; at += sizeof(uint64_t)) {
+      uint64_t word;
+      std::memcpy(&word, data + at, sizeof word);
+      uint64_t found = 0;
+      for (const uint64_t stop : {static_cast<uint64_t>(kStops)...}) {
+        const uint64_t diff = word ^ (kOnes * stop);
+        found |= (diff - kOnes) & ~diff & kHighs;
+      }
+      if (found != 0) return at + static_cast<size_t>(std::countr_zero(found)) / 8;
+    }
+  }
+  while (at < size && ((data[at] != static_cast<Unit>(kStops)) && ...)) ++at;
+  return at;
+}
+
 // Marks a unit of a form to be dropped before the form is handed out: a
 // prefix a group turned out not to need, when moving what follows it would
 // cost more than marking. The byte 0xFF never occurs in valid UTF-8; the unit
@@ -38,6 +65,11 @@ constexpr Unit kHole = static_cast<Unit>(~std::make_unsigned_t<Unit>{0});
 // a longer one (it may hold whole nested groups) leaves holes instead, so no
 // unit is moved more than a fixed number of times.
 constexpr size_t kMoveLimit = 64;
+
+// What the tokenizer's warning says before the text it quotes, and the
+// space that frames the text.
+constexpr char kTokenizerPrompt[] =
+    "(GetTokens) Error: Invalid procedure call or argument\r\nLine:  ";
 
 // The spacing repairs of normalization run this many times.
 constexpr int kNormalizePasses = 10;
@@ -81,26 +113,131 @@ size_t SpacesLeft(size_t spaces, Kind left, Kind right) {
   return run;
 }
 
+// Appends to a string through a pointer. The string's size runs ahead of
+// what is written by at least kSlack units, so that a short copy can move a
+// fixed kSlack units at once, and grows in steps, so that the memory of a
+// form reserved but never written is never touched. Finish() cuts the string
+// to what was written.
 template <typename Unit>
-void AppendAscii(std::basic_string<Unit>& text, std::string_view ascii) {
-  for (const char c : ascii) text.push_back(static_cast<Unit>(c));
-}
+class Writer {
+ public:
+  static constexpr size_t kSlack = 16;
+
+  // Reserves room for `most` units; what `text` holds is overwritten.
+  Writer(std::basic_string<Unit>& text, size_t most) : text_(text) {
+    text_.reserve(most + 2 * kSlack);
+    Ensure(0);
+    data_ = text_.data();
+  }
+  size_t size() const { return size_; }
+  Unit* data() { return data_; }
+  Unit& operator[](size_t at) { return data_[at]; }
+  Unit back() const { return data_[size_ - 1]; }
+
+  // Units beyond the old size are the caller's to fill.
+  void resize(size_t size) {
+    if (size > size_) Ensure(size - size_);
+    size_ = size;
+  }
+  void push_back(Unit unit) {
+    Ensure(1);
+    data_[size_++] = unit;
+  }
+  void append(const Unit* from, size_t count) {
+    Ensure(count);
+    std::char_traits<Unit>::copy(data_ + size_, from, count);
+    size_ += count;
+  }
+  // `from` must be followed by kSlack readable units.
+  void AppendPadded(const Unit* from, size_t count) {
+    Ensure(count);
+    if (count <= kSlack) {
+      std::char_traits<Unit>::copy(data_ + size_, from, kSlack);
+    } else {
+      std::char_traits<Unit>::copy(data_ + size_, from, count);
+    }
+    size_ += count;
+  }
+  void AppendAscii(std::string_view ascii) {
+    Ensure(ascii.size());
+    for (const char c : ascii) data_[size_++] = static_cast<Unit>(c);
+  }
+  void Erase(size_t at, size_t count) {
+    std::char_traits<Unit>::move(data_ + at, data_ + at + count, size_ - at - count);
+    size_ -= count;
+  }
+  // The text as written, with every kHole unit dropped.
+  void Finish(bool holes) {
+    if (holes) {
+      const auto kept = std::remove(data_, data_ + size_, kHole<Unit>);
+      size_ = static_cast<size_t>(kept - data_);
+    }
+    text_.resize(size_);
+  }
+
+ private:
+  void Ensure(size_t more) {
+    if (size_ + more + kSlack > text_.size()) Grow(more);
+  }
+  // A sixteenth more at a time: little is touched beyond what is written.
+  // Out of line, so that the writes around it stay small enough to inline.
+  [[gnu::noinline]] void Grow(size_t more) {
+    constexpr size_t kLeastStep = 256;
+    const size_t needed = size_ + more + kSlack;
+    text_.resize(std::max(needed, text_.size() + std::max(kLeastStep, text_.size() / 16)));
+    data_ = text_.data();
+  }
+
+  std::basic_string<Unit>& text_;
+  Unit* data_ = nullptr;
+  size_t size_ = 0;
+};
 
 // The text of a dissolved stretch as the step-by-step walk leaves it: every
 // parenthesis in it belongs to a dissolved group and has become a space.
-template <typename Unit>
-void AppendDissolved(std::basic_string<Unit>& text, const Unit* from, const Unit* to) {
+template <typename Unit, typename Text>
+void AppendDissolved(Text& text, const Unit* from, const Unit* to) {
   const size_t start = text.size();
-  text.append(from, to);
+  text.append(from, static_cast<size_t>(to - from));
   for (size_t i = start; i < text.size(); ++i) {
     if (text[i] == Unit('(') || text[i] == Unit(')')) text[i] = Unit(' ');
   }
 }
 
+// Replaces every " <word> not " (letter case ignored) by " NOT ", left to
+// right without overlapping, as ReplaceAll does, but visiting only the
+// places where a word "not" stands (`nots`, ascending). `nots` becomes the
+// places of the words "not" in the new text, the inserted "NOT"s included.
 template <typename Unit>
-void RemoveHoles(std::basic_string<Unit>& text) {
-  const auto end = std::remove(text.begin(), text.end(), kHole<Unit>);
-  text.erase(end, text.end());
+void CollapseNot(std::basic_string<Unit>& text, size_t& size, std::vector<size_t>& nots,
+                 std::string_view word) {
+  Unit* const data = text.data();
+  const size_t lead = word.size() + 2;  // " <word> " in front of "not"
+  size_t read = 0;                      // the text from here on is not moved yet
+  size_t write = 0;
+  auto matches = [&](size_t at) {
+    if (at < lead || at + 3 >= size || data[at + 3] != Unit(' ')) return false;
+    const size_t start = at - lead;
+    if (start < read || data[start] != Unit(' ') || data[at - 1] != Unit(' ')) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+      if (LowerAscii(data[start + 1 + i]) != static_cast<Unit>(word[i])) return false;
+    }
+    return true;
+  };
+  for (size_t& at : nots) {
+    if (!matches(at)) {
+      at -= read - write;
+      continue;
+    }
+    const size_t start = at - lead;
+    std::char_traits<Unit>::move(data + write, data + read, start - read);
+    write += start - read;
+    for (const char c : std::string_view(" NOT ")) data[write++] = static_cast<Unit>(c);
+    at = write - 4;
+    read = start + lead + 4;
+  }
+  std::char_traits<Unit>::move(data + write, data + read, size - read);
+  size -= read - write;
 }
 
 }  // namespace
@@ -116,66 +253,97 @@ void FastConverter<Unit>::Release() {
 // parentheses. Returns false for them (and for a text holding the hole unit).
 template <typename Unit>
 bool FastConverter<Unit>::Normalize(View input) {
-  normal_.clear();
+  normal_size_ = 0;
+  spaces_ = 0;
   const size_t first = input.find_first_not_of(Unit(' '));
-  if (first == View::npos) return true;  // blank: the empty text
-  const View text = input.substr(first, input.find_last_not_of(Unit(' ')) + 1 - first);
-
-  size_t opens = 0;
-  size_t closes = 0;
-  bool filled = false;  // some unit is not U+0000
-  for (const Unit unit : text) {
-    opens += unit == Unit('(');
-    closes += unit == Unit(')');
-    filled |= unit != Unit(0);
-    if (unit == kHole<Unit>) return false;
-  }
-  if (!filled) {  // U+0000 only: blank, returned as it is
-    normal_.assign(text);
+  if (first == View::npos) {  // blank: the empty text
+    normal_.clear();
     return true;
   }
-  const size_t prepended = closes > opens ? closes - opens : 0;
-  const size_t appended = opens > closes ? opens - closes : 0;
-  normal_.reserve(text.size() + 2 * (opens + closes) + prepended + appended + 2);
-  normal_.push_back(Unit('('));
-  normal_.append(prepended, Unit('('));
+  const View text = input.substr(first, input.find_last_not_of(Unit(' ')) + 1 - first);
+  if (text.find(kHole<Unit>) != View::npos) return false;
+  if (text.find_first_not_of(Unit(0)) == View::npos) {  // U+0000 only: blank, kept as it is
+    normal_.assign(text);
+    normal_size_ = normal_.size();
+    return true;
+  }
+  // The number of "(" to put in front is known only at the end; it is
+  // almost always none, so the text is written assuming none and written
+  // again in the rare other case.
+  const std::optional<size_t> missing_opens = NormalizeTrimmed(text, 0);
+  if (!missing_opens) return false;
+  if (*missing_opens > 0 && !NormalizeTrimmed(text, *missing_opens)) return false;
+  return true;
+}
+
+// Writes the normalized form of trimmed, non-blank `text` with `prepended`
+// "(" in front. Returns how many "(" the text lacks, or nothing when it holds
+// an empty pair.
+template <typename Unit>
+std::optional<size_t> FastConverter<Unit>::NormalizeTrimmed(View text, size_t prepended) {
+  const Unit* const data = text.data();
+  const size_t size = text.size();
+  spaces_ = 0;
+  // Each parenthesis is padded by at most one space; the wrapping adds two.
+  Writer<Unit> out(normal_, 2 * size + prepended + 2);
+  out.push_back(Unit('('));
+  for (size_t i = 0; i < prepended; ++i) out.push_back(Unit('('));
 
   // `left` is the kind of the last unit that is not a space; a space run is
   // written only once the unit after it is known.
   Kind left = prepended > 0 ? kOpen : kSpace;  // kSpace: nothing before the text
-  bool maybe_not = false;                      // a word "not" in any letter case
-  const Unit* const data = text.data();
-  const size_t size = text.size();
+  size_t opens = 0;                            // in the text
+  size_t closes = 0;
+  nots_.clear();  // the words "not", any letter case
   for (size_t i = 0; i < size;) {
     size_t spaces = 0;
     while (data[i] == Unit(' ')) ++spaces, ++i;  // the text ends with a non-space
     const Kind kind = KindOf(data[i]);
-    if (left == kOpen && kind == kClose) return false;  // an empty pair
-    // A parenthesis at the very start is padded in front, and trimmed again.
-    if (left != kSpace) normal_.append(SpacesLeft(spaces, left, kind), Unit(' '));
+    if (left == kOpen && kind == kClose) return std::nullopt;  // an empty pair
+    if (spaces == 1 && left == kOrdinary && kind != kOpen && kind != kClose) {
+      out.push_back(Unit(' '));  // one space between words: the common case
+      ++spaces_;
+    } else if (left != kSpace) {
+      // A parenthesis at the very start is padded in front, and trimmed
+      // again: nothing is written before the text.
+      const size_t kept = SpacesLeft(spaces, left, kind);
+      for (size_t k = 0; k < kept; ++k) out.push_back(Unit(' '));
+      spaces_ += kept;
+    }
+    opens += kind == kOpen;
+    closes += kind == kClose;
     if (kind == kOpen || kind == kClose) {
-      normal_.push_back(data[i++]);
+      out.push_back(data[i++]);
       left = kind;
       continue;
     }
-    size_t end = i + 1;
-    while (end < size && data[end] != Unit(' ') && data[end] != Unit('(') &&
-           data[end] != Unit(')')) {
-      ++end;
+    const size_t end = FindStop<' ', '(', ')'>(data, i + 1, size);
+    if (end - i == 3 && OperatorWord(data + i, 3) == kNot) nots_.push_back(out.size());
+    if (i + Writer<Unit>::kSlack <= size) {
+      out.AppendPadded(data + i, end - i);
+    } else {
+      out.append(data + i, end - i);
     }
-    if (end - i == 3 && OperatorWord(data + i, 3) == kNot) maybe_not = true;
-    normal_.append(data + i, end - i);
     left = kOrdinary;
     i = end;
   }
-  if (appended > 0 && left == kOpen) return false;  // "(" then an appended ")"
-  normal_.append(appended, Unit(')'));
-  if (maybe_not) {
-    ReplaceAll<Case::kIgnore>(normal_, " and not ", " NOT ");
-    ReplaceAll<Case::kIgnore>(normal_, " or not ", " NOT ");
+  // Only the counts are balanced, not their order.
+  if (closes > opens && prepended == 0) return closes - opens;  // written again
+  const size_t appended = opens > closes ? opens - closes : 0;
+  if (appended > 0 && left == kOpen) return std::nullopt;  // "(" then an appended ")"
+  for (size_t i = 0; i < appended; ++i) out.push_back(Unit(')'));
+  out.push_back(Unit(')'));
+  out.Finish(false);
+  normal_size_ = normal_.size();
+  if (!nots_.empty()) {
+    CollapseNot(normal_, normal_size_, nots_, "and");
+    CollapseNot(normal_, normal_size_, nots_, "or");
   }
-  normal_.push_back(Unit(')'));
-  return true;
+  // Copies from the text may read a fixed number of units past any of its
+  // words: pad it.
+  normal_.resize(normal_size_);
+  normal_.append(Writer<Unit>::kSlack, Unit(0));
+  return 0;
 }
 
 template <typename Unit>
@@ -183,9 +351,10 @@ FastResult FastConverter<Unit>::Convert(View input, String& operator_form, Strin
                                         std::vector<String>& prompts) {
   prompts.clear();
   if (!Normalize(input)) return FastResult::kNeedsReference;
-  if (normal_.empty() || normal_.front() != Unit('(')) {  // blank
-    operator_form = normal_;
-    sign_form = normal_;
+  const View normal = this->normal();
+  if (normal.empty() || normal.front() != Unit('(')) {  // blank
+    operator_form.assign(normal);
+    sign_form.assign(normal);
     return FastResult::kConverted;
   }
   return Walk(operator_form, sign_form, prompts);
@@ -197,25 +366,23 @@ FastResult FastConverter<Unit>::Convert(View input, String& operator_form, Strin
 // word) only ever changes the last few units written. A group that dissolves
 // gives its one word to the enclosing group as a token of its own.
 template <typename Unit>
-FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>& prompts) {
+FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
+                                     std::vector<String>& prompts) {
   const Unit* const n = normal_.data();
-  const size_t size = normal_.size();
+  const size_t size = normal_size_;
   // Bounds on the forms' lengths: a token's separator grows from one space
-  // to at most " AND " (or " +" and a sign), a group adds a sign. Reserving
-  // them keeps every write in place; pages never written cost no memory.
-  const size_t spaces = static_cast<size_t>(std::count(n, n + size, Unit(' ')));
-  op.clear();
-  sg.clear();
-  op.reserve(size + 4 * spaces + size / 2 + 8);
-  sg.reserve(size + spaces + size / 2 + 8);
+  // to at most " AND " (or " +" and a sign), and each group's first operand
+  // may get a sign. Reserving them keeps every write in place.
+  Writer<Unit> op(operator_form, size + 4 * spaces_);
+  Writer<Unit> sg(sign_form, size + spaces_ + size / 2);
   frames_.clear();
   size_t rows = 0;     // groups converted so far
   bool holes = false;  // some unit of the forms is kHole
 
   // Units of the normalized text that both forms take as they are.
   auto copy = [&](size_t from, size_t to) {
-    op.append(n + from, to - from);
-    sg.append(n + from, to - from);
+    op.AppendPadded(n + from, to - from);
+    sg.AppendPadded(n + from, to - from);
   };
 
   auto start_token = [&](Frame& group, size_t at) {
@@ -233,13 +400,13 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
       sg.push_back(Unit(' '));
     } else if (group.pending == kNot) {
       op.push_back(Unit(' '));
-      AppendAscii(sg, " -");
+      sg.AppendAscii(" -");
     } else if (group.pending == kAnd) {
       op.push_back(Unit(' '));
-      AppendAscii(sg, " +");
+      sg.AppendAscii(" +");
     } else {
-      AppendAscii(op, " AND ");  // undone if the token is an operator word
-      AppendAscii(sg, " +");
+      op.AppendAscii(" AND ");  // undone if the token is an operator word
+      sg.AppendAscii(" +");
     }
   };
 
@@ -259,13 +426,17 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
         // first operand bare.
         op.resize(group.op_token);
         op.push_back(Unit(' '));
-        op.append(n + group.n_token, end - group.n_token);
+        op.AppendPadded(n + group.n_token, end - group.n_token);
         sg.resize(group.sg_token);
         group.op_pending = group.op_token;
         group.pending = word;
         if (group.kept == 1 && word == kOr) {
-          sg[group.sg_open + 1] = kHole<Unit>;
-          holes = true;
+          if (sg.size() - group.sg_open <= kMoveLimit) {
+            sg.Erase(group.sg_open + 1, 1);
+          } else {
+            sg[group.sg_open + 1] = kHole<Unit>;
+            holes = true;
+          }
         }
         group.kept = 2;
         return;
@@ -306,7 +477,7 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
     }
     const size_t before = group.n_first - group.n_open;
     // In the operator form the word follows "(", in the sign form "(+".
-    auto rewrite = [&](String& form, size_t start, size_t word_at) {
+    auto rewrite = [&](Writer<Unit>& form, size_t start, size_t word_at) {
       const size_t word_size = form.size() - word_at;
       if (start + before > word_at) form.resize(start + before + word_size);
       std::char_traits<Unit>::move(form.data() + start + before, form.data() + word_at, word_size);
@@ -334,7 +505,7 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
       // show their placeholders.
       if (outer != nullptr || rows != group.rows_at_open) return false;
       String& prompt = prompts.emplace_back();
-      AppendAscii(prompt, "(GetTokens) Error: Invalid procedure call or argument\r\nLine:  ");
+      for (const char c : std::string_view(kTokenizerPrompt)) prompt.push_back(Unit(c));
       AppendDissolved(prompt, n + group.n_open + 1, n + close);
       if (prompt.back() != Unit(' ')) prompt.push_back(Unit(' '));
       Frame whole = group;
@@ -364,8 +535,8 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
     // The word becomes the enclosing group's token: drop "(" and "(+".
     const size_t word_size = op.size() - group.op_open - 1;
     if (word_size <= kMoveLimit) {
-      op.erase(group.op_open, 1);
-      sg.erase(group.sg_open, 2);
+      op.Erase(group.op_open, 1);
+      sg.Erase(group.sg_open, 2);
     } else {
       op[group.op_open] = kHole<Unit>;
       sg[group.sg_open] = kHole<Unit>;
@@ -388,8 +559,7 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
         continue;
       }
       // Text between groups at the outermost level stays as it is.
-      size_t end = i + 1;
-      while (end < size && n[end] != Unit('(') && n[end] != Unit(')')) ++end;
+      const size_t end = FindStop<'(', ')'>(n, i + 1, size);
       copy(i, end);
       i = end;
       continue;
@@ -398,10 +568,7 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
     if (group.in_token && group.in_phrase) {
       // A phrase takes every unit up to its closing quote, spaces included;
       // parentheses still open and close groups.
-      size_t end = i;
-      while (end < size && n[end] != Unit('"') && n[end] != Unit('(') && n[end] != Unit(')')) {
-        ++end;
-      }
+      const size_t end = FindStop<'"', '(', ')'>(n, i, size);
       copy(i, end);
       i = end;
       if (n[i] == Unit('"')) {
@@ -436,8 +603,7 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
       case kQuote:
       case kOrdinary: {
         if (!group.in_token) start_token(group, i);
-        size_t end = i;
-        while (end < size && KindOf(n[end]) == kOrdinary) ++end;
+        const size_t end = FindStop<' ', '(', ')', '"'>(n, i, size);
         if (!group.token_filled) {
           group.token_filled = std::any_of(n + i, n + end, [](Unit unit) { return unit != 0; });
         }
@@ -454,10 +620,8 @@ FastResult FastConverter<Unit>::Walk(String& op, String& sg, std::vector<String>
     }
   }
   if (!frames_.empty()) return FastResult::kNeedsReference;  // cannot happen: counts balance
-  if (holes) {
-    RemoveHoles(op);
-    RemoveHoles(sg);
-  }
+  op.Finish(holes);
+  sg.Finish(holes);
   return FastResult::kConverted;
 }
 

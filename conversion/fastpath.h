@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,7 +87,7 @@ class FastConverter {
 
   // The normalized text of the last input Convert took, as NormalizeBoolean
   // gives it; valid after kConverted and kUnmatchedClose.
-  const String& normal() const { return normal_; }
+  View normal() const { return View(normal_.data(), normal_size_); }
 
   // Frees the memory kept for the next conversion.
   void Release();
@@ -117,9 +118,13 @@ class FastConverter {
 
  private:
   bool Normalize(View input);
+  std::optional<size_t> NormalizeTrimmed(View text, size_t prepended);
   FastResult Walk(String& operator_form, String& sign_form, std::vector<String>& prompts);
 
-  String normal_;
+  String normal_;  // the normalized text, then padding
+  size_t normal_size_ = 0;
+  size_t spaces_ = 0;         // in the normalized text, or more
+  std::vector<size_t> nots_;  // where the words "not" stand in it
   std::vector<Frame> frames_;
 };
 
