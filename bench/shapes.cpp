@@ -139,8 +139,9 @@ std::string SpaceAndNotRuns(size_t units) {
 }
 
 // A one-line strategy as people type them: two to four groups of two to five
-// synonyms joined by OR (a quarter of them quoted phrases), the groups joined
-// by AND, "and not" or nothing, in mixed letter case. About 150 characters.
+// synonyms joined by OR (one in four a quoted phrase of two words), the groups
+// joined by AND, "and not" or nothing, in mixed letter case. About 150
+// characters.
 std::string TypicalStrategy(Rng& rng) {
   std::string text;
   for (size_t group = 0, groups = 2 + rng.Below(3); group < groups; ++group) {
@@ -151,7 +152,15 @@ std::string TypicalStrategy(Rng& rng) {
     text += '(';
     for (size_t term = 0, terms = 2 + rng.Below(4); term < terms; ++term) {
       if (term > 0) AppendJoin(text, rng.Pick(kOrOps));
-      text += Term(rng);
+      if (rng.Below(4) == 0) {
+        text += '"';
+        text += rng.Pick(kWords);
+        text += ' ';
+        text += rng.Pick(kWords);
+        text += '"';
+      } else {
+        text += rng.Pick(kWords);
+      }
     }
     text += ')';
   }

@@ -29,6 +29,16 @@ Kind KindOf(Unit unit) {
   return code < kKinds.size() ? kKinds[code] : kOrdinary;
 }
 
+constexpr uint64_t kByteOnes = 0x0101010101010101u;
+
+// The high bit of each byte of `word` that equals `kByte` (and perhaps of
+// bytes above the lowest such one).
+template <char kByte>
+constexpr uint64_t BytesEqual(uint64_t word) {
+  const uint64_t diff = word ^ (kByteOnes * static_cast<unsigned char>(kByte));
+  return (diff - kByteOnes) & ~diff & (kByteOnes << 7);
+}
+
 // The first offset from `at` on (up to `size`) whose unit is one of the
 // ASCII `stops`. Bytes are looked at eight at a time: a word of them holds a
 // stop when one of its bytes XORed with the stop is zero, and the classic
@@ -36,16 +46,10 @@ Kind KindOf(Unit unit) {
 template <char... kStops, typename Unit>
 size_t FindStop(const Unit* data, size_t at, size_t size) {
   if constexpr (sizeof(Unit) == 1) {
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kHighs = kOnes << 7;
     for (; at + sizeof(uint64_t) <= size; at += sizeof(uint64_t)) {
       uint64_t word;
       std::memcpy(&word, data + at, sizeof word);
-      uint64_t found = 0;
-      for (const uint64_t stop : {static_cast<uint64_t>(kStops)...}) {
-        const uint64_t diff = word ^ (kOnes * stop);
-        found |= (diff - kOnes) & ~diff & kHighs;
-      }
+      const uint64_t found = (BytesEqual<kStops>(word) | ...);
       if (found != 0) return at + static_cast<size_t>(std::countr_zero(found)) / 8;
     }
   }
@@ -78,7 +82,7 @@ constexpr int kNormalizePasses = 10;
 // to this many.
 constexpr size_t kSpacesPerSpaceLeft = size_t{1} << kNormalizePasses;
 
-constexpr size_t kNone = static_cast<size_t>(-1);
+constexpr uint32_t kNoOffset = UINT32_MAX;
 
 enum Operator : uint8_t { kNoOperator, kAnd, kOr, kNot };
 
@@ -333,6 +337,7 @@ std::optional<size_t> FastConverter<Unit>::NormalizeTrimmed(View text, size_t pr
   if (appended > 0 && left == kOpen) return std::nullopt;  // "(" then an appended ")"
   for (size_t i = 0; i < appended; ++i) out.push_back(Unit(')'));
   out.push_back(Unit(')'));
+  groups_ = 1 + prepended + opens;
   out.Finish(false);
   normal_size_ = normal_.size();
   if (!nots_.empty()) {
@@ -373,11 +378,17 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
   // Bounds on the forms' lengths: a token's separator grows from one space
   // to at most " AND " (or " +" and a sign), and each group's first operand
   // may get a sign. Reserving them keeps every write in place.
-  Writer<Unit> op(operator_form, size + 4 * spaces_);
-  Writer<Unit> sg(sign_form, size + spaces_ + size / 2);
+  const size_t op_most = size + 4 * spaces_;
+  const size_t sg_most = size + spaces_ + size / 2;
+  if (std::max(op_most, sg_most) + 2 * Writer<Unit>::kSlack >= kNoOffset) {
+    return FastResult::kNeedsReference;  // offsets would not fit a frame
+  }
+  Writer<Unit> op(operator_form, op_most);
+  Writer<Unit> sg(sign_form, sg_most);
+  auto at = [](size_t offset) { return static_cast<Offset>(offset); };
   frames_.clear();
-  size_t rows = 0;     // groups converted so far
-  bool holes = false;  // some unit of the forms is kHole
+  frames_.reserve(groups_);  // the nesting is never deeper: no frame is ever moved
+  bool holes = false;        // some unit of the forms is kHole
 
   // Units of the normalized text that both forms take as they are.
   auto copy = [&](size_t from, size_t to) {
@@ -385,14 +396,14 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     sg.AppendPadded(n + from, to - from);
   };
 
-  auto start_token = [&](Frame& group, size_t at) {
+  auto start_token = [&](Frame& group, size_t first) {
     group.in_token = true;
     group.token_filled = false;
     group.token_group = false;
-    group.n_token = at;
-    group.n_token_end = kNone;
-    group.op_token = op.size();
-    group.sg_token = sg.size();
+    group.n_token = at(first);
+    group.n_token_end = kNoOffset;
+    group.op_token = at(op.size());
+    group.sg_token = at(sg.size());
     if (group.kept == 0) {
       sg.push_back(Unit('+'));  // the first operand's sign, dropped if "or" follows it
     } else if (group.pending == kOr) {
@@ -410,14 +421,14 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     }
   };
 
-  auto end_token = [&](Frame& group, size_t at) {
+  auto end_token = [&](Frame& group, size_t delimiter) {
     group.in_token = false;
     if (!group.token_filled) {  // blank: dropped with its separator
       op.resize(group.op_token);
       sg.resize(group.sg_token);
       return;
     }
-    const size_t end = group.n_token_end != kNone ? group.n_token_end : at;
+    const size_t end = group.n_token_end != kNoOffset ? group.n_token_end : delimiter;
     if (group.kept > 0 && group.pending == kNoOperator && !group.token_group) {
       const Operator word = OperatorWord(n + group.n_token, end - group.n_token);
       if (word != kNoOperator) {
@@ -428,7 +439,6 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         op.push_back(Unit(' '));
         op.AppendPadded(n + group.n_token, end - group.n_token);
         sg.resize(group.sg_token);
-        group.op_pending = group.op_token;
         group.pending = word;
         if (group.kept == 1 && word == kOr) {
           if (sg.size() - group.sg_open <= kMoveLimit) {
@@ -444,19 +454,18 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     }
     if (group.kept == 0) {
       group.n_first = group.n_token;
-      group.n_first_end = end;
+      group.n_first_end = at(end);
       group.first_group = group.token_group;
     }
     group.pending = kNoOperator;
     if (group.kept < 2) ++group.kept;
   };
 
-  auto open_group = [&](size_t at, bool in_outer_phrase) {
+  auto open_group = [&](size_t open, bool in_outer_phrase) {
     Frame group{};
-    group.n_open = at;
-    group.op_open = op.size();
-    group.sg_open = sg.size();
-    group.rows_at_open = rows;
+    group.n_open = at(open);
+    group.op_open = at(op.size());
+    group.sg_open = at(sg.size());
     group.in_outer_phrase = in_outer_phrase;
     op.push_back(Unit('('));
     sg.push_back(Unit('('));
@@ -503,7 +512,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
       // text, and the group dissolves. Only an outermost group's text is the
       // normalized text as it stands; one with converted groups inside would
       // show their placeholders.
-      if (outer != nullptr || rows != group.rows_at_open) return false;
+      if (outer != nullptr || group.holds_converted) return false;
       String& prompt = prompts.emplace_back();
       for (const char c : std::string_view(kTokenizerPrompt)) prompt.push_back(Unit(c));
       AppendDissolved(prompt, n + group.n_open + 1, n + close);
@@ -514,10 +523,12 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
       return true;
     }
     if (group.kept >= 2) {
-      if (group.pending != kNoOperator) op.resize(group.op_pending);  // a trailing operator
+      if (group.pending != kNoOperator) {  // a trailing operator: " op" ends the form
+        op.resize(op.size() - (group.pending == kOr ? 3 : 4));
+      }
       op.push_back(Unit(')'));
       sg.push_back(Unit(')'));
-      ++rows;
+      if (outer != nullptr) outer->holds_converted = true;
       return true;
     }
     if (outer == nullptr) {
@@ -526,6 +537,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     }
     // Inside a phrase the dissolved group's spaces would stay in the phrase.
     if (group.in_outer_phrase) return false;
+    outer->holds_converted |= group.holds_converted;
     if (group.kept == 0) {  // the enclosing group sees only blank tokens
       op.resize(outer->op_token);
       sg.resize(outer->sg_token);

@@ -92,28 +92,31 @@ class FastConverter {
   // Frees the memory kept for the next conversion.
   void Release();
 
+  // Offsets into the normalized text and the forms. 32 bits keep a frame
+  // small for deep nesting; longer texts are converted step by step.
+  using Offset = uint32_t;
+
   // One open group of the walk. Positions are offsets into the normalized
   // text (`n_`) or into the two forms (`op_`, `sg_`).
   struct Frame {
-    size_t n_open;        // its "("
-    size_t op_open;       // its "(" in the operator form
-    size_t sg_open;       // its "(" in the sign form
-    size_t rows_at_open;  // groups converted before it opened
-    size_t op_token;      // where the current token's separator begins
-    size_t sg_token;
-    size_t n_token;      // the current token's first unit
-    size_t n_token_end;  // its end, when known before its delimiter, else npos
-    size_t n_first;      // the first kept token
-    size_t n_first_end;
-    size_t op_pending;  // where the pending operator's " op" begins
-    uint8_t kept;       // non-blank tokens so far, counted up to 2
-    uint8_t pending;    // the operator word waiting for its operand, if any
-    bool in_token;
-    bool in_phrase;        // the current token holds an odd number of quotes
-    bool token_filled;     // the current token holds a unit other than U+0000
-    bool token_group;      // the current token holds a nested group
-    bool first_group;      // the first kept token holds a nested group
-    bool in_outer_phrase;  // it opened inside a phrase of the enclosing group
+    Offset n_open;    // its "("
+    Offset op_open;   // its "(" in the operator form
+    Offset sg_open;   // its "(" in the sign form
+    Offset op_token;  // where the current token's separator begins
+    Offset sg_token;
+    Offset n_token;      // the current token's first unit
+    Offset n_token_end;  // its end, when known before its delimiter, else kNoOffset
+    Offset n_first;      // the first kept token
+    Offset n_first_end;
+    uint8_t kept;     // non-blank tokens so far, counted up to 2
+    uint8_t pending;  // the operator word waiting for its operand, if any
+    bool in_token : 1;
+    bool in_phrase : 1;        // the current token holds an odd number of quotes
+    bool token_filled : 1;     // the current token holds a unit other than U+0000
+    bool token_group : 1;      // the current token holds a nested group
+    bool first_group : 1;      // the first kept token holds a nested group
+    bool in_outer_phrase : 1;  // it opened inside a phrase of the enclosing group
+    bool holds_converted : 1;  // a group inside it was converted
   };
 
  private:
@@ -124,6 +127,7 @@ class FastConverter {
   String normal_;  // the normalized text, then padding
   size_t normal_size_ = 0;
   size_t spaces_ = 0;         // in the normalized text, or more
+  size_t groups_ = 0;         // "(" in the normalized text
   std::vector<size_t> nots_;  // where the words "not" stand in it
   std::vector<Frame> frames_;
 };
