@@ -13,7 +13,7 @@ CMAKE_ARGS ?=
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev \
                   libutfcpp-dev nlohmann-json3-dev \
                   dpkg-dev file desktop-file-utils groff-base
-BENCH_PACKAGES := libbenchmark-dev time
+BENCH_PACKAGES := libbenchmark-dev libxapian-dev time
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
