@@ -304,13 +304,14 @@ std::optional<size_t> FastConverter<Unit>::NormalizeTrimmed(View text, size_t pr
     while (data[i] == Unit(' ')) ++spaces, ++i;  // the text ends with a non-space
     const Kind kind = KindOf(data[i]);
     if (left == kOpen && kind == kClose) return std::nullopt;  // an empty pair
-    if (spaces == 1 && left == kOrdinary && kind != kOpen && kind != kClose) {
-      out.push_back(Unit(' '));  // one space between words: the common case
-      ++spaces_;
-    } else if (left != kSpace) {
-      // A parenthesis at the very start is padded in front, and trimmed
-      // again: nothing is written before the text.
-      const size_t kept = SpacesLeft(spaces, left, kind);
+    // A parenthesis at the very start is padded in front, and trimmed again:
+    // nothing is written before the text.
+    const size_t padded = spaces + (left == kClose) + (kind == kOpen);
+    if (padded > 0 && left != kSpace) {
+      // Runs of one or two spaces, nearly all of them, end as one space, or
+      // as none beside a "(" on its inner side or a ")" on its inner side.
+      const bool trimmed_side = left == kOpen || kind == kClose;
+      const size_t kept = padded > 2 ? SpacesLeft(spaces, left, kind) : trimmed_side ? 0 : 1;
       for (size_t k = 0; k < kept; ++k) out.push_back(Unit(' '));
       spaces_ += kept;
     }
