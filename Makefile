@@ -18,6 +18,13 @@ FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
+# Configures a build folder. A new folder gets Ninja; one that exists keeps
+# the generator it was made with (plain `cmake -S . -B build` makes Unix
+# Makefiles), since CMake refuses to switch generators in a folder. CMake
+# takes its generator from this variable only where no CMakeCache.txt names
+# one already.
+CONFIGURE := CMAKE_GENERATOR=Ninja cmake
+
 define install_missing
 	@missing=$$(for p in $(1); do \
 	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
@@ -39,7 +46,7 @@ deps:
 # Configured on every build (a second or so), so that WERROR and CMAKE_ARGS
 # given on the command line always take effect.
 build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	$(CONFIGURE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DBOOLCONV_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
@@ -65,11 +72,12 @@ FUZZ_SECONDS ?= 300
 # -O2, as the shipped build uses.
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))
-	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	$(CONFIGURE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DBOOLCONV_WERROR=$(WERROR) \
 	  -DBOOLCONV_BUILD_BENCH=ON -DBOOLCONV_BUILD_TESTS=OFF -DBOOLCONV_BUILD_UI=OFF
 	cmake --build build-bench -j$(JOBS)
 	build-bench/bench/boolfuncs_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	build-bench/bench/diagnostics_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bench/cli_bench.sh build-bench
 
 fuzz: deps

@@ -1,8 +1,10 @@
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <istream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <span>
@@ -12,13 +14,16 @@
 #include <vector>
 
 #include "conversion/boolfuncs.h"
+#include "diagnostics/diagnostics.h"
+#include "textfuncs/funclib.h"
 
 namespace boolconv::cli {
 namespace {
 
 constexpr std::string_view kProgram = "boolconv-cli";
 
-constexpr std::string_view kUsage = "Usage: boolconv-cli [--json] [EXPRESSION ...]\n";
+constexpr std::string_view kUsage =
+    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [EXPRESSION ...]\n";
 
 constexpr std::string_view kHelp =
     "Converts Boolean search expressions into the operator form and the sign form.\n"
@@ -35,30 +40,115 @@ constexpr std::string_view kHelp =
     "  --json     write one JSON object per expression and line instead:\n"
     "             {\"operator\":...,\"sign\":...,\"warnings\":[...]} or\n"
     "             {\"error\":...,\"warnings\":[...]}\n"
+    "  --check    also report what the conversion does to each expression\n"
+    "             (an unclosed quote, a line break that joins two words, an\n"
+    "             operator word read as a search word, ...): on standard error\n"
+    "             as \"boolconv-cli: line L, column C: warning: MESSAGE [CODE]\",\n"
+    "             or with --json as \"diagnostics\":[{\"code\",\"severity\",\n"
+    "             \"message\",\"start\",\"end\"}]; the exit status is 1 when any\n"
+    "             of them is a warning or an error\n"
+    "  --tidy     turn line breaks, tabs and other spacing characters into\n"
+    "             spaces and typographic double quotes into \" before converting,\n"
+    "             and report each change as a diagnostic\n"
+    "  --capitals with --tidy (which it implies), also write every and/or/not\n"
+    "             that acts as an operator in capitals\n"
+    "  --whole    read all of standard input as one expression, for strategies\n"
+    "             written over several lines\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "  --         end of options: later arguments are expressions, even if\n"
     "             they begin with \"-\"\n"
     "\n"
-    "Input and output are UTF-8.\n"
-    "Exit status: 0 if every expression converted, 1 if any failed,\n"
-    "2 for a usage error.\n";
+    "Input and output are UTF-8; a byte-order mark at the start of standard\n"
+    "input is dropped. Diagnostic positions (\"start\", \"end\") count Unicode\n"
+    "code points from 0, end exclusive.\n"
+    "Exit status: 0 if every expression converted (and, with --check, drew no\n"
+    "warning or error), 1 otherwise, 2 for a usage error.\n";
+
+// Some editors begin a UTF-8 file with the encoded U+FEFF; it marks the
+// encoding and is not part of the first expression.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+struct Options {
+  bool json = false;
+  bool check = false;
+  bool tidy = false;
+  bool capitals = false;
+  bool whole = false;
+  bool help = false;
+  bool version = false;
+  std::vector<std::string_view> expressions;
+  std::string usage_error;  // set on a usage error
+};
+
+// Where an expression came from, to name it in messages: "line 3",
+// "argument 2", or a whole input whose own lines are counted.
+struct Source {
+  std::string_view unit;  // "line" or "argument"; empty for a whole input
+  uint64_t number = 0;
+};
+
+// "line 3", "argument 2", or "input" for a whole input.
+std::string Name(const Source& source) {
+  if (source.unit.empty()) return "input";
+  return std::string(source.unit) + " " + std::to_string(source.number);
+}
+
+// "line 4, column 7" for a diagnostic starting at code point `start` of
+// `expression`. An argument holding line breaks names its line too.
+std::string Where(const Source& source, const Text& expression, size_t start) {
+  uint64_t line = 1;
+  uint64_t column = 1;
+  for (size_t unit = 0, code_point = 0; unit < expression.size() && code_point < start;
+       ++code_point) {
+    const char16_t first = expression[unit++];
+    if (first >= 0xD800 && first <= 0xDBFF && unit < expression.size() &&
+        expression[unit] >= 0xDC00 && expression[unit] <= 0xDFFF) {
+      ++unit;
+    }
+    if (first == u'\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  const std::string at = "column " + std::to_string(column);
+  if (source.unit.empty()) return "line " + std::to_string(line) + ", " + at;
+  if (source.unit == "line") return "line " + std::to_string(source.number + line - 1) + ", " + at;
+  return expression.find(u'\n') == Text::npos
+             ? Name(source) + ", " + at
+             : Name(source) + ", line " + std::to_string(line) + ", " + at;
+}
 
 // Converts expressions one at a time with one engine object and writes each
 // result as soon as it is known.
 class ExpressionWriter {
  public:
-  ExpressionWriter(bool json, bool flush_each_expression, std::ostream& out, std::ostream& err)
-      : json_(json), flush_each_expression_(flush_each_expression), out_(out), err_(err) {}
+  ExpressionWriter(const Options& options, bool flush_each_expression, std::ostream& out,
+                   std::ostream& err)
+      : options_(options), flush_each_expression_(flush_each_expression), out_(out), err_(err) {}
 
-  // Converts UTF-8 `expression` and writes the result. `unit` and `number`
-  // name the expression in an error message, e.g. "line" 3. Returns false
-  // when the expression failed.
-  bool Convert(std::string_view expression, std::string_view unit, uint64_t number) {
+  // Converts UTF-8 `expression` and writes the result. `source` names the
+  // expression in messages. Returns false when the expression failed, or,
+  // with --check, drew a warning or an error.
+  bool Convert(std::string_view expression, const Source& source) {
     std::string error;
+    std::vector<Diagnostic> diagnostics;
     bool converted = false;
     try {
-      engine_.Convert(expression, result_);
+      if ((options_.check || options_.tidy) && FindInvalidUtf8(expression) == std::string::npos) {
+        // The diagnostics read UTF-16, with positions in code points.
+        Text input = FromUtf8(expression);
+        // Lines and columns are those of the input as given, not as tidied.
+        const Text as_given = options_.tidy && !options_.json ? input : Text();
+        Diagnose(input, diagnostics);
+        WriteDiagnostics(source, options_.tidy ? as_given : input, diagnostics);
+        engine_.Convert(options_.tidy ? ToUtf8(input) : expression, result_);
+      } else {
+        // Invalid UTF-8 fails here, with the byte it fails at.
+        engine_.Convert(expression, result_);
+      }
       converted = true;
     } catch (const std::exception& e) {
       // boolconv::Error's what() is its description; anything else (such as
@@ -66,8 +156,8 @@ class ExpressionWriter {
       error = e.what();
       if (error.empty()) error = "Unknown error.";
     }
-    if (json_) {
-      WriteJson(converted, std::move(error));
+    if (options_.json) {
+      WriteJson(converted, std::move(error), diagnostics);
     } else {
       for (const std::string& prompt : result_.warnings) {
         Flush();  // keep the warning after the results of earlier expressions
@@ -78,11 +168,14 @@ class ExpressionWriter {
         Write(result_.sign_form);
       } else {
         Flush();
-        err_ << kProgram << ": " << unit << ' ' << number << ": " << error << '\n';
+        err_ << kProgram << ": " << Name(source) << ": " << error << '\n';
       }
     }
     if (flush_each_expression_) Flush();
-    return converted;
+    const bool drew_warning =
+        options_.check && std::any_of(diagnostics.begin(), diagnostics.end(),
+                                      [](const auto& d) { return d.severity != Severity::kInfo; });
+    return converted && !drew_warning;
   }
 
   // Hands everything written so far to the output stream and flushes it.
@@ -114,7 +207,35 @@ class ExpressionWriter {
     pending_.push_back('\n');
   }
 
-  void WriteJson(bool converted, std::string error) {
+  // Tidies `input` in place (its length in code points does not change, so
+  // positions hold for both texts) and lists what --tidy and --check report.
+  void Diagnose(Text& input, std::vector<Diagnostic>& diagnostics) const {
+    if (options_.tidy) {
+      TidyResult tidied = Tidy(input, {.capitalize_operators = options_.capitals});
+      input = std::move(tidied.expression);
+      diagnostics = std::move(tidied.repairs);
+    }
+    if (options_.check) {
+      std::vector<Diagnostic> found = Check(input);
+      diagnostics.insert(diagnostics.end(), std::make_move_iterator(found.begin()),
+                         std::make_move_iterator(found.end()));
+      std::stable_sort(diagnostics.begin(), diagnostics.end(), [](const auto& a, const auto& b) {
+        return a.start < b.start || (a.start == b.start && a.end < b.end);
+      });
+    }
+  }
+
+  void WriteDiagnostics(const Source& source, const Text& input,
+                        const std::vector<Diagnostic>& diagnostics) {
+    if (options_.json || diagnostics.empty()) return;
+    Flush();
+    for (const Diagnostic& d : diagnostics) {
+      err_ << kProgram << ": " << Where(source, input, d.start) << ": " << SeverityName(d.severity)
+           << ": " << d.message << " [" << d.code << "]\n";
+    }
+  }
+
+  void WriteJson(bool converted, std::string error, const std::vector<Diagnostic>& diagnostics) {
     nlohmann::ordered_json object;
     if (converted) {
       object["operator"] = result_.operator_form;
@@ -123,12 +244,23 @@ class ExpressionWriter {
       object["error"] = std::move(error);
     }
     object["warnings"] = result_.warnings;
+    if (options_.check || options_.tidy) {
+      nlohmann::ordered_json list = nlohmann::ordered_json::array();
+      for (const Diagnostic& d : diagnostics) {
+        list.push_back({{"code", d.code},
+                        {"severity", SeverityName(d.severity)},
+                        {"message", d.message},
+                        {"start", d.start},
+                        {"end", d.end}});
+      }
+      object["diagnostics"] = std::move(list);
+    }
     // The engine's strings are valid UTF-8 (its input was checked); a
     // library's exception text might not be, and must not break the line.
     Write(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   }
 
-  const bool json_;
+  const Options& options_;
   const bool flush_each_expression_;
   std::ostream& out_;
   std::ostream& err_;
@@ -154,6 +286,7 @@ class LineReader {
         line = std::string_view(buffer_).substr(start_, size);
         start_ = end + 1;
         scanned_ = 0;
+        ended_ = true;
         return true;
       }
       scanned_ = buffer_.size() - start_;
@@ -161,10 +294,14 @@ class LineReader {
         if (start_ == buffer_.size()) return false;
         line = std::string_view(buffer_).substr(start_);
         start_ = buffer_.size();
+        ended_ = false;
         return true;
       }
     }
   }
+
+  // Whether the last line Next gave ended with "\n".
+  bool ended() const { return ended_; }
 
  private:
   static constexpr size_t kBlockBytes = size_t{1} << 20;
@@ -186,14 +323,7 @@ class LineReader {
   std::string buffer_;
   size_t start_ = 0;    // where the next line begins in `buffer_`
   size_t scanned_ = 0;  // bytes of that line already searched for "\n"
-};
-
-struct Options {
-  bool json = false;
-  bool help = false;
-  bool version = false;
-  std::vector<std::string_view> expressions;
-  std::string unknown_option;  // set on a usage error
+  bool ended_ = false;
 };
 
 // Splits the command line into options and expressions. Options may appear
@@ -210,13 +340,24 @@ Options ParseArguments(std::span<char* const> args) {
       options_ended = true;
     } else if (text == "--json") {
       options.json = true;
+    } else if (text == "--check") {
+      options.check = true;
+    } else if (text == "--tidy") {
+      options.tidy = true;
+    } else if (text == "--capitals") {
+      options.tidy = options.capitals = true;
+    } else if (text == "--whole") {
+      options.whole = true;
     } else if (text == "--help") {
       options.help = true;
     } else if (text == "--version") {
       options.version = true;
-    } else if (options.unknown_option.empty()) {
-      options.unknown_option = text;
+    } else if (options.usage_error.empty()) {
+      options.usage_error = "unknown option '" + std::string(text) + "'";
     }
+  }
+  if (options.usage_error.empty() && options.whole && !options.expressions.empty()) {
+    options.usage_error = "--whole reads standard input and takes no EXPRESSION arguments";
   }
   return options;
 }
@@ -231,13 +372,25 @@ int FinishOutput(std::ostream& out, std::ostream& err, int status) {
   return status;
 }
 
+// All of `in` as one expression, without the line end of its last line or a
+// byte-order mark in front, which editors add but nobody types.
+bool ReadWhole(std::istream& in, std::string& expression) {
+  expression.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (expression.starts_with(kUtf8ByteOrderMark)) expression.erase(0, kUtf8ByteOrderMark.size());
+  if (expression.ends_with('\n')) {
+    expression.pop_back();
+    if (expression.ends_with('\r')) expression.pop_back();
+  }
+  return !in.bad();
+}
+
 }  // namespace
 
 int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::ostream& err,
         bool flush_each_expression) {
   Options options = ParseArguments(args);
-  if (!options.unknown_option.empty()) {
-    err << kProgram << ": unknown option '" << options.unknown_option << "'\n"
+  if (!options.usage_error.empty()) {
+    err << kProgram << ": " << options.usage_error << "\n"
         << kUsage << "Try 'boolconv-cli --help' for more information.\n";
     return kExitUsageError;
   }
@@ -250,11 +403,19 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
     return FinishOutput(out, err, kExitOk);
   }
 
-  ExpressionWriter writer(options.json, flush_each_expression, out, err);
+  ExpressionWriter writer(options, flush_each_expression, out, err);
   bool all_converted = true;
   if (!options.expressions.empty()) {
     for (size_t i = 0; i < options.expressions.size() && out; ++i) {
-      if (!writer.Convert(options.expressions[i], "argument", i + 1)) all_converted = false;
+      if (!writer.Convert(options.expressions[i], {"argument", i + 1})) all_converted = false;
+    }
+  } else if (options.whole) {
+    std::string expression;
+    if (ReadWhole(in, expression)) {
+      all_converted = writer.Convert(expression, {});
+    } else {
+      err << kProgram << ": cannot read standard input\n";
+      all_converted = false;
     }
   } else {
     LineReader reader(in);
@@ -262,7 +423,12 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
     uint64_t line_number = 0;
     while (out && reader.Next(line)) {
       ++line_number;
-      if (!writer.Convert(line, "line", line_number)) all_converted = false;
+      if (line_number == 1 && line.starts_with(kUtf8ByteOrderMark)) {
+        line.remove_prefix(kUtf8ByteOrderMark.size());
+        // Input that is a byte-order mark alone is empty input: no expression.
+        if (line.empty() && !reader.ended()) break;
+      }
+      if (!writer.Convert(line, {"line", line_number})) all_converted = false;
     }
     if (in.bad()) {
       writer.Flush();

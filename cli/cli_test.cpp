@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,13 +66,20 @@ std::string Err(const std::string& where, const std::string& message) {
 }
 
 const std::string kAbOrC = "(a AND b or c)\n(+a +b c)\n";
+const std::string kAb = "(a AND b)\n(+a +b)\n";
+const std::string kBom = "\xEF\xBB\xBF";  // UTF-8 byte-order mark
+const std::string kBomAb = "(" + kBom + "a AND b)\n(+" + kBom + "a +b)\n";
 const std::string kAbOrCJson = Json("(a AND b or c)", "(+a +b c)");
-constexpr char kUsage[] = "Usage: boolconv-cli [--json] [EXPRESSION ...]\n";
+constexpr char kUsage[] =
+    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [EXPRESSION ...]\n";
 
 std::string UsageError(const std::string& option) {
   return "boolconv-cli: unknown option '" + option + "'\n" + kUsage +
          "Try 'boolconv-cli --help' for more information.\n";
 }
+const std::string kWholeWithArguments =
+    "boolconv-cli: --whole reads standard input and takes no EXPRESSION arguments\n"s + kUsage +
+    "Try 'boolconv-cli --help' for more information.\n";
 std::string NotUtf8(int bad_byte) {
   return "Not valid UTF-8: invalid byte sequence at byte " + std::to_string(bad_byte) + ".";
 }
@@ -105,6 +114,16 @@ TEST(Cli, Runs) {
       {{}, "", ""},
       {{}, "\n", "\n\n"},
       {{}, "a b or c\n\n  \na b or c\n", kAbOrC + "\n\n\n\n" + kAbOrC},
+      // A UTF-8 byte-order mark is dropped at the start of standard input only.
+      {{}, kBom + "a b or c\r\na b\n", kAbOrC + kAb},
+      {{"--json"},
+       kBom + "a b or c\n" + kBom + "a b\n",
+       kAbOrCJson + Json("(" + kBom + "a AND b)", "(+" + kBom + "a +b)")},
+      {{}, kBom, ""},                       // a file holding only the mark is empty
+      {{}, kBom + "\n", "\n\n"},            // an empty first line stays a line
+      {{}, kBom + kBom + "a b\n", kBomAb},  // only one is dropped
+      {{}, "a b\n" + kBom + "a b\n", kAb + kBomAb},
+      {{kBom + "a b"}, "", kBomAb},  // arguments keep it
       // --json: one object per expression, its strings escaped.
       {{"a b or c", "--json"}, "", kAbOrCJson},
       {{"--json"}, "\n", Json("", "")},
@@ -132,6 +151,62 @@ TEST(Cli, Runs) {
       {{"a b", "-a"}, "a b or c\n", "", UsageError("-a"), 2},
       {{"-"}, "a b or c\n", "", UsageError("-"), 2},
       {{"--json", "-x", "--help"}, "a b or c\n", "", UsageError("-x"), 2},
+      {{"--whole", "a b"}, "a b or c\n", "", kWholeWithArguments, 2},
+      // --whole: all of standard input is one expression, its last line end
+      // and a byte-order mark in front left out.
+      {{"--whole"}, "a\nor b\n", "(a\nor AND b)\n(+a\nor +b)\n"},
+      {{"--whole"}, "\xEF\xBB\xBF(a b)\r\n", " (a AND b) \n (+a +b) \n"},
+      {{"--whole"}, "", "\n\n"},
+      {{"--whole"}, "a)) or ((b\n", "", "boolconv-cli: input: " + unmatched + "\n", 1},
+      // --tidy converts the tidied expression; its repairs do not fail it.
+      {{"--tidy"},
+       "a\tb or\u00A0c\n",
+       "(a AND b or c)\n(+a +b c)\n",
+       "boolconv-cli: line 1, column 2: info: Replaced a tab between \"a\" and \"b\" with a "
+       "space. [joined-words]\n"
+       "boolconv-cli: line 1, column 7: info: Replaced a no-break space (U+00A0) between \"or\" "
+       "and \"c\" with a space. [joined-words]\n"},
+      {{"--capitals", "--json"},
+       "a or b\n",
+       R"j({"operator":"(a OR b)","sign":"(a b)","warnings":[],"diagnostics":[{"code":)j"
+       R"j("lowercase-operator","severity":"info","message":"Wrote the operator \"or\" in )j"
+       R"j(capitals.","start":2,"end":4}]})j"
+       "\n"},
+      // --check: each finding on standard error, named by line and column;
+      // a warning fails the expression, a note does not.
+      {{"--check"},
+       "a b\nasthma NOT\n",
+       "(a AND b)\n(+a +b)\n(asthma)\n(+asthma)\n",
+       "boolconv-cli: line 2, column 8: warning: \"NOT\" ends the expression with nothing after "
+       "it to join, so it is left out of both forms. Add the term it should apply to, or remove "
+       "it. [trailing-operator]\n",
+       1},
+      {{"--check", "--whole"},
+       "a AND\nb\n",
+       "(a AND AND\nb)\n(+a +AND\nb)\n",
+       "boolconv-cli: line 1, column 6: warning: A line break between \"AND\" and \"b\" is not a "
+       "space, so they are read as one word, \"AND⏎b\", and \"AND\" does not act as an "
+       "operator. Replace it with a space. [joined-words]\n",
+       1},
+      {{"--check", "x\ny NOT"},
+       "",
+       "(x\ny)\n(+x\ny)\n",
+       "boolconv-cli: argument 1, line 1, column 2: warning: A line break between \"x\" and \"y\" "
+       "is not a space, so they are read as one word, \"x⏎y\". Replace it with a space. "
+       "[joined-words]\n"
+       "boolconv-cli: argument 1, line 2, column 3: warning: \"NOT\" ends the expression with "
+       "nothing after it to join, so it is left out of both forms. Add the term it should apply "
+       "to, or remove it. [trailing-operator]\n",
+       1},
+      {{"--check", "x OR y"}, "", "(x OR y)\n(x y)\n"},
+      // lines and columns are those of the input, not of the tidied text
+      {{"--tidy", "--whole"}, "a\n\u201Cb c\u201D\n", "(a AND \"b c\")\n(+a +\"b c\")\n",
+       "boolconv-cli: line 1, column 2: info: Replaced a line break between \"a\" and "
+       "\"\u201Cb\" with a space. [joined-words]\n"
+       "boolconv-cli: line 2, column 1: info: Replaced the typographic quotation mark \u201C "
+       "with the straight double quote \". [typographic-quote]\n"
+       "boolconv-cli: line 2, column 5: info: Replaced the typographic quotation mark \u201D "
+       "with the straight double quote \". [typographic-quote]\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args) + " " + ::testing::PrintToString(c.input));
@@ -139,6 +214,52 @@ TEST(Cli, Runs) {
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.exit_code, c.exit_code);
+  }
+}
+
+// `boolconv-cli --check --json` on strategies as searchers paste them: the
+// code and span of every finding. Spans count code points.
+TEST(Cli, CheckReportsPastedStrategies) {
+  using Found = std::vector<std::tuple<std::string, size_t, size_t>>;
+  const struct {
+    std::string input;
+    Found expected;
+  } cases[] = {
+      {"(asthma OR wheez*) AND\n(child* OR adolescen*) NOT\nadult*",
+       {{"joined-words", 22, 23}, {"joined-words", 49, 50}}},
+      {"(asthma\nOR wheez*\nOR bronchospasm)", {{"joined-words", 7, 8}, {"joined-words", 17, 18}}},
+      {"a\tb c\u00A0d e\u3000f g\u200Bh",
+       {{"joined-words", 1, 2},
+        {"joined-words", 5, 6},
+        {"joined-words", 9, 10},
+        {"joined-words", 13, 14}}},
+      {"(\u201Cheart failure\u201D OR \u201Ccardiac failure\u201D)",
+       {{"typographic-quote", 1, 2},
+        {"typographic-quote", 15, 16},
+        {"typographic-quote", 20, 21},
+        {"typographic-quote", 36, 37}}},
+      {"(exercise[mh] OR \"Tai Ji[mh] OR qigong) AND (fall* OR balance)",
+       {{"unclosed-quote", 17, 18}}},
+      {"a OR b) OR c) AND d",
+       {{"unbalanced-parentheses", 6, 7}, {"unbalanced-parentheses", 12, 13}}},
+      {"NOT animals[mh]", {{"leading-operator", 0, 3}}},
+      {"asthma NOT", {{"trailing-operator", 7, 10}}},
+      {"telehealth OR telemedicine AND heart failure", {{"mixed-and-or", 0, 44}}},
+      {"\"heart failure\"[MeSH Terms]", {{"spaced-bracket", 15, 27}}},
+      {"(do not resuscitate OR DNR)", {{"lowercase-operator", 4, 7}}},
+      {"\U0001F600 a)", {{"unbalanced-parentheses", 3, 4}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    const Case result = RunCli({"--check", "--json", "--whole"}, c.input);
+    const nlohmann::json object = nlohmann::json::parse(result.out);
+    Found found;
+    for (const auto& d : object.at("diagnostics")) {
+      found.emplace_back(d.at("code"), d.at("start"), d.at("end"));
+      EXPECT_FALSE(d.at("message").get<std::string>().empty());
+    }
+    EXPECT_EQ(found, c.expected);
+    EXPECT_EQ(result.exit_code, std::get<0>(c.expected[0]) == "lowercase-operator" ? 0 : 1);
   }
 }
 

@@ -1,12 +1,59 @@
-// Fuzz target: arbitrary bytes, read as UTF-16LE text, through ConvertBoolean.
-// Besides crashes and sanitizer reports it checks what must hold for every
-// input; see Check.
+// Fuzz target: arbitrary bytes, read as UTF-16LE text, through ConvertBoolean,
+// Check and Tidy. Besides crashes and sanitizer reports it checks what must
+// hold for every input; see CheckOutcome (in invariants.h) and
+// CheckDiagnostics.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "conversion/boolfuncs.h"
+#include "diagnostics/diagnostics.h"
 #include "fuzz/invariants.h"
+
+namespace boolconv::fuzz {
+namespace {
+
+size_t CodePoints(const Text& text) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i, ++count) {
+    i += text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+         text[i + 1] <= 0xDFFF;
+  }
+  return count;
+}
+
+size_t CountCode(const std::vector<Diagnostic>& diagnostics, std::string_view code) {
+  return static_cast<size_t>(std::ranges::count(diagnostics, code, &Diagnostic::code));
+}
+
+// Diagnostics lie inside the text, in order; they agree with the conversion
+// on its failure and its warnings; Tidy keeps positions, leaves nothing it
+// would mend, and changes nothing the second time.
+void CheckDiagnostics(const Text& input, const Outcome& outcome) {
+  const Text context = u"input: \"" + input + u"\"";
+  const std::vector<Diagnostic> found = Check(input);
+  const size_t length = CodePoints(input);
+  for (size_t i = 0; i < found.size(); ++i) {
+    FUZZ_CHECK(found[i].start < found[i].end && found[i].end <= length, context);
+    FUZZ_CHECK(i == 0 || found[i - 1].start <= found[i].start, context);
+  }
+  FUZZ_CHECK((CountCode(found, "unmatched-close") == 1) == (outcome.error_number != 0), context);
+  if (outcome.error_number == 0) {
+    FUZZ_CHECK((CountCode(found, "unclosed-quote") > 0) == !outcome.warnings.empty(), context);
+  }
+  const TidyResult tidied = Tidy(input, {.capitalize_operators = true});
+  FUZZ_CHECK(tidied.expression.size() == input.size(), context);
+  const TidyResult again = Tidy(tidied.expression, {.capitalize_operators = true});
+  FUZZ_CHECK(again.expression == tidied.expression && again.repairs.empty(), context);
+  const std::vector<Diagnostic> left = Check(tidied.expression);
+  FUZZ_CHECK(CountCode(left, "joined-words") + CountCode(left, "typographic-quote") == 0, context);
+}
+
+}  // namespace
+}  // namespace boolconv::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace boolconv::fuzz;
@@ -16,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // and no result may depend on what came before.
   static boolconv::BoolFuncs engine;
   const Outcome first = Convert(engine, input);
-  Check(input, first);
+  CheckOutcome(input, first);
+  CheckDiagnostics(input, first);
   FUZZ_CHECK(Convert(engine, input) == first, u"second conversion differs for \"" + input + u"\"");
   return 0;
 }

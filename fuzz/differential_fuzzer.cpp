@@ -2,7 +2,8 @@
 // The bytes, read as UTF-16LE, go through ConvertBoolean and through
 // ConvertBooleanReference, and, when they are valid UTF-16, encoded as UTF-8
 // through Convert. All must give the same forms, warnings, error and group
-// table, and the reference's outcome must hold the invariants of Check.
+// table, and the reference's outcome must hold the invariants of
+// CheckOutcome.
 
 #include <cstddef>
 #include <cstdint>
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                       expected.outcome.sign_form);
   });
   expected.table = Table(reference);
-  Check(input, expected.outcome);
+  CheckOutcome(input, expected.outcome);
   const Full utf16{Convert(fast, input), Table(fast)};
   FUZZ_CHECK(utf16 == expected,
              u"ConvertBoolean differs from the reference for \"" + input + u"\"");

@@ -81,7 +81,7 @@ inline size_t DigitXPairs(const Text& text) {
   return pairs;
 }
 
-inline void Check(const Text& input, const Outcome& outcome) {
+inline void CheckOutcome(const Text& input, const Outcome& outcome) {
   const Text& op = outcome.operator_form;
   const Text& sign = outcome.sign_form;
   const Text context = u"input: \"" + input + u"\"\nforms: \"" + op + u"\" \"" + sign + u"\"";

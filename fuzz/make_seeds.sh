@@ -64,6 +64,16 @@ convert outermost_groups_unclosed '("a b) or (c d" e) x'
 convert and_not_chains 'a or and not b AND NOT or not c (x and not) not'
 convert long_run_beside_parentheses "($(repeat ' ' 1500)a b$(repeat ' ' 3000))$(repeat ' ' 1030)(c)"
 convert operator_groups 'a (or) b (and) (not c) (x) or'
+# Strategies as searchers paste them: line breaks, word-processor quotes,
+# field tags with spaces, operators among capitals, stray parentheses.
+convert pasted_lines '(asthma OR wheez*) AND\n(child* OR adolescen*) NOT\r\nadult*'
+convert pasted_spaces 'a\u00a0b\u3000c\u200bd\ufeffe\u2028f'
+convert typographic_quotes '(\u201cheart failure\u201d OR \u201ecardiac failure\u201f) \u00abx y\u00bb'
+convert field_tags '"heart failure"[MeSH Terms] OR asthma[MeSH Major Topic]'
+convert mixed_and_or '(do not resuscitate OR DNR) telehealth OR telemedicine AND heart failure'
+convert stray_closers 'a OR b) OR c) AND d (e'
+convert quote_lost_in_nest '((tai chi OR "Tai Ji[mh]) AND (x y)) OR z'
+convert quote_in_phrase_group '"x ((a "b) c" y) z'
 # Written byte by byte, as iconv cannot make lone surrogates: a pair
 # (U+1F600), then U+DC00 alone in a group and U+D800 alone at the end.
 printf 'a\0 \0=\xd8\x00\xde \0(\0b\0 \0\x00\xdc \0c\0)\0 \0\x00\xd8' >convert/surrogates

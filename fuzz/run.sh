@@ -15,7 +15,7 @@ build=${BUILD_DIR:-$root/build-fuzz}
 jobs=${JOBS:-2}
 targets=(${FUZZ_TARGETS:-convert differential tokens})
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DBOOLCONV_FUZZ=ON -DBOOLCONV_WERROR=ON \
   -DBOOLCONV_BUILD_TESTS=OFF -DBOOLCONV_BUILD_UI=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target "${targets[@]/%/_fuzzer}"

@@ -19,7 +19,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_strin
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DBOOLCONV_WERROR=ON -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" "$@" >/dev/null
 cmake --build "$build" -j"$jobs"
@@ -30,7 +30,7 @@ ctest --test-dir "$build" --output-on-failure -j"$jobs"
 tsan_flags="-fsanitize=thread -fno-omit-frame-pointer"
 tsan_tests=(textfuncs/funclib_test conversion/boolfuncs_test)
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:abort_on_error=1}
-cmake -S "$root" -B "$tsan_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DBOOLCONV_WERROR=ON -DBOOLCONV_BUILD_UI=OFF \
   -DCMAKE_CXX_FLAGS="$tsan_flags" -DCMAKE_EXE_LINKER_FLAGS="$tsan_flags" \
   -DCMAKE_SHARED_LINKER_FLAGS="$tsan_flags" >/dev/null

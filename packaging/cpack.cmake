@@ -19,6 +19,7 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "\n"
        "Contains the window boolconv, the command-line tool boolconv-cli, and\n"
        "the conversion library with its headers and CMake package configuration.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 # Installed programs carry no debugging information, as Debian ships them.
 set(CPACK_STRIP_FILES ON)
 
@@ -34,6 +35,9 @@ if(TARGET boolconv)
   # them, and Debian's Qt GUI library only recommends them; without them the
   # window cannot open.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+  # The Wayland plugin is Qt's separate package; without it the window
+  # opens only through X (XWayland on a Wayland desktop).
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 endif()
 
 # `make package_source` must not sweep up build trees and fuzzing output.

@@ -1,12 +1,14 @@
 # Builds the Debian package from the build tree with cpack and checks what it
 # holds: the programs, the menu entry, icon and man page, the library's CMake
-# package, the version, and the Qt runtime dependencies.
+# package, the licence as Debian's copyright file, the version, and the Qt
+# runtime dependencies.
 #
-#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... -DWITH_UI=ON|OFF
-#         -DBINDIR=... -DLIBDIR=... -DDATADIR=... -DMANDIR=... -P package_check.cmake
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... -DWITH_UI=ON|OFF -DBINDIR=...
+#         -DLIBDIR=... -DDATADIR=... -DDOCDIR=... -DMANDIR=... -P package_check.cmake
 
 include(${CMAKE_CURRENT_LIST_DIR}/check_support.cmake)
-require_vars(package_check.cmake BUILD_DIR WORK_DIR VERSION WITH_UI BINDIR LIBDIR DATADIR MANDIR)
+require_vars(package_check.cmake BUILD_DIR WORK_DIR VERSION WITH_UI BINDIR LIBDIR DATADIR DOCDIR
+             MANDIR)
 
 get_filename_component(cmake_dir ${CMAKE_COMMAND} DIRECTORY)
 find_program(CPACK cpack HINTS ${cmake_dir} REQUIRED)
@@ -34,7 +36,9 @@ set(expected
     usr/include/boolconv/textfuncs/funclib.h
     usr/${LIBDIR}/cmake/boolconv/boolconvConfig.cmake
     usr/${LIBDIR}/cmake/boolconv/boolconvConfigVersion.cmake
-    usr/${LIBDIR}/cmake/boolconv/boolconvTargets.cmake)
+    usr/${LIBDIR}/cmake/boolconv/boolconvTargets.cmake
+    usr/${LIBDIR}/cmake/boolconv/LICENSE
+    usr/${DOCDIR}/copyright)
 if(WITH_UI)
   list(APPEND expected usr/${BINDIR}/boolconv usr/${DATADIR}/applications/boolconv.desktop
        usr/${DATADIR}/icons/hicolor/scalable/apps/boolconv.svg)
@@ -52,8 +56,9 @@ if(missing)
 endif()
 
 # Control fields: the one project version, and dependencies on the Qt
-# libraries the window links (found by dpkg-shlibdeps) and its display plugins.
-run("dpkg-deb -f" ${DPKG_DEB} -f ${debs} Package Version Depends)
+# libraries the window links (found by dpkg-shlibdeps) and its display
+# plugins, the Wayland one recommended.
+run("dpkg-deb -f" ${DPKG_DEB} -f ${debs} Package Version Depends Recommends)
 set(control "${run_output}")
 message(STATUS "control fields:\n${control}")
 if(NOT control MATCHES "Package: boolconv\n")
@@ -71,6 +76,9 @@ foreach(dependency ${dependencies})
     message(FATAL_ERROR "Depends lacks ${dependency}:\n${control}")
   endif()
 endforeach()
+if(WITH_UI AND NOT control MATCHES "Recommends: qt6-wayland\n")
+  message(FATAL_ERROR "Recommends lacks qt6-wayland:\n${control}")
+endif()
 
 # The installed files themselves: a valid desktop entry whose Exec= and Icon=
 # name what the package installs, and a man page that renders without warnings.
@@ -101,6 +109,16 @@ if(WITH_UI)
     message(STATUS "desktop-file-validate not found; desktop entry not validated")
   endif()
 endif()
+
+# Debian's copyright file holds the project's licence.
+file(READ ${root}/usr/${DOCDIR}/copyright copyright)
+foreach(phrase "MIT License" "Copyright (c) 2026 The boolconv developers"
+        "Permission is hereby granted, free of charge,")
+  string(FIND "${copyright}" "${phrase}" found_at)
+  if(found_at EQUAL -1)
+    message(FATAL_ERROR "usr/${DOCDIR}/copyright lacks '${phrase}':\n${copyright}")
+  endif()
+endforeach()
 
 find_program(GROFF groff)
 find_program(GZIP gzip)

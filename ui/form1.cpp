@@ -1,9 +1,12 @@
 #include "ui/form1.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextDocument>
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <utility>
@@ -32,6 +35,56 @@ QString BoxText(const QPlainTextEdit& box) {
   text.replace(QChar::ParagraphSeparator, u'\n');
   text.replace(QChar::LineSeparator, u'\n');
   return text;
+}
+
+// A warning prompt quotes the group it is about, which can be a whole pasted
+// strategy. Within these limits it is the box's text as it stands; beyond
+// them the text shows its beginning and the whole prompt goes into a
+// scrollable area, so that the box stays within the screen. A run of
+// characters without a space cannot wrap and would widen the box instead.
+constexpr qsizetype kMaxShownPromptLines = 12;
+constexpr qsizetype kMaxShownPromptChars = 400;
+constexpr qsizetype kMaxShownUnbrokenChars = 60;
+// The text area's height in pixels, and the most of the screen's height it may take.
+constexpr int kFullPromptHeight = 240;
+constexpr int kFullPromptScreenFraction = 3;  // at most a third
+
+// `prompt` whole when it is within the limits above; otherwise its
+// beginning up to the first limit reached, followed by "…".
+QString ShownPrompt(const QString& prompt) {
+  const qsizetype limit = std::min(prompt.size(), kMaxShownPromptChars);
+  qsizetype end = 0;
+  qsizetype lines = 1;
+  qsizetype unbroken = 0;
+  for (; end < limit; ++end) {
+    const QChar unit = prompt.at(end);
+    if (unit == u'\n' && ++lines > kMaxShownPromptLines) break;
+    const bool breaks = unit == u' ' || unit == u'\n' || unit == u'\r' || unit == u'\t';
+    unbroken = breaks ? 0 : unbroken + 1;
+    if (unbroken > kMaxShownUnbrokenChars) break;
+  }
+  if (end == prompt.size()) return prompt;
+  // Never split a surrogate pair, nor leave half of a "\r\n" behind.
+  if (end > 0 && (prompt.at(end - 1).isHighSurrogate() || prompt.at(end - 1) == u'\r')) --end;
+  return prompt.first(end) + u'…';
+}
+
+// Adds the whole `prompt` to `box` in a read-only, selectable, scrollable
+// text area below its button, as Qt places a message box's details.
+void AddFullPrompt(QMessageBox& box, const QString& prompt, const QScreen& screen) {
+  auto* full_prompt = new QPlainTextEdit(&box);
+  full_prompt->setObjectName(QStringLiteral("fullPrompt"));
+  full_prompt->setAccessibleName(QStringLiteral("Whole message"));
+  full_prompt->setPlainText(prompt);
+  full_prompt->setReadOnly(true);
+  full_prompt->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  full_prompt->setFixedHeight(
+      std::min(kFullPromptHeight, screen.availableGeometry().height() / kFullPromptScreenFraction));
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addWidget(full_prompt, grid->rowCount(), 0, 1, grid->columnCount());
+  } else {
+    box.layout()->addWidget(full_prompt);
+  }
 }
 
 }  // namespace
@@ -96,8 +149,11 @@ void Form1::Convert() {
 }
 
 void Form1::ShowWarningBox(const QString& title, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+  const QString shown_text = ShownPrompt(text);
+  QMessageBox box(QMessageBox::Warning, title, shown_text, QMessageBox::Ok, this);
   // The text can quote the user's input, which must never be read as HTML.
   box.setTextFormat(Qt::PlainText);
+  // Not setDetailedText: it would add a second button, "Show Details...".
+  if (shown_text.size() != text.size()) AddFullPrompt(box, text, *screen());
   box.exec();
 }

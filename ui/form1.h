@@ -26,6 +26,9 @@ class Form1 : public QWidget {
   void Convert();
 
   // Shows a modal warning box with an OK button and waits until it is closed.
+  // A long text (many lines, or long ones) shows its beginning, and the whole
+  // text in a read-only scrollable area inside the box, which stays within
+  // the screen.
   void ShowWarningBox(const QString& title, const QString& text);
 
   QPlainTextEdit* input_edit_;          // txtBoolean

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -23,7 +24,38 @@ struct SeenBox {
   QMessageBox::StandardButtons buttons;
   Qt::TextFormat format;
   QString title, text, operator_form_meanwhile;
+  QSize size;           // the whole box, frame included
+  QRect screen_area;    // the available geometry of its screen
+  QString scroll_text;  // the read-only text area of a long prompt, if any
+  bool scroll_text_read_only = false;
 };
+
+constexpr qsizetype kLongInputChars = 100 * 1024;
+
+// A search strategy of `size` characters pasted from a document, one term a
+// line, whose last term lacks its closing quote.
+QString LongStrategyWithUnclosedQuote(qsizetype size) {
+  QString strategy;
+  for (int term = 1; strategy.size() < size; ++term) {
+    strategy +=
+        QStringLiteral("\"heart failure %1\" or cardiomyopathy%1 or \"cardiac insufficiency\" or\n")
+            .arg(term);
+  }
+  return strategy + QStringLiteral("\"ventricular dysfunction");
+}
+
+// The warning the engine raises for `input`, as it raises it.
+QString EngineWarning(const QString& input) {
+  QString prompt;
+  boolconv::ScopedWarningHandler handler(
+      [&](const boolconv::Text&, const boolconv::Text& text, int32_t) {
+        prompt = QString::fromStdU16String(text);
+      });
+  boolconv::BoolFuncs engine;
+  boolconv::Text operator_form, sign_form;
+  engine.ConvertBoolean(input.toStdU16String(), operator_form, sign_form);
+  return prompt;
+}
 
 }  // namespace
 
@@ -120,6 +152,45 @@ class Form1Test : public QObject {
     QCOMPARE(Text("txtBoolean"), input);
   }
 
+  // A warning that quotes a long input keeps the box within the screen: its
+  // text shows the prompt's beginning, and the whole prompt can be read in a
+  // text area inside the box.
+  void LongWarningFitsScreen_data() {
+    QTest::addColumn<QString>("input");
+    QTest::newRow("100 KB strategy, one term a line")
+        << LongStrategyWithUnclosedQuote(kLongInputChars);
+    // Text without a space cannot wrap; it must not widen the box.
+    QTest::newRow("10 KB without a space") << "\"" + QString(kLongInputChars / 10, u'x');
+  }
+  void LongWarningFitsScreen() {
+    QFETCH(QString, input);
+    const QString prompt = EngineWarning(input);
+    QVERIFY(prompt.size() > input.size());
+    Box("txtBoolean")->setPlainText(input);
+    const std::vector<SeenBox> seen = Convert(Trigger::kClick);
+    QCOMPARE(seen.size(), size_t{1});
+    const SeenBox& box = seen.front();
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.title, QStringLiteral("boolconv"));
+    QCOMPARE(box.format, Qt::PlainText);
+    QVERIFY2(box.size.width() <= box.screen_area.width() &&
+                 box.size.height() <= box.screen_area.height(),
+             qPrintable(QStringLiteral("box %1 x %2, screen %3 x %4")
+                            .arg(box.size.width())
+                            .arg(box.size.height())
+                            .arg(box.screen_area.width())
+                            .arg(box.screen_area.height())));
+    QVERIFY(box.text.startsWith(
+        QStringLiteral("(GetTokens) Error: Invalid procedure call or argument\r\nLine:  \"")));
+    QVERIFY(box.text.endsWith(u'…'));
+    QVERIFY(prompt.startsWith(box.text.chopped(1)));
+    // The text area holds every character; "\r\n" reads as one line break.
+    QVERIFY(box.scroll_text_read_only);
+    QCOMPARE(box.scroll_text,
+             QString(prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  }
+
   // Results change only on Convert: Return and editing leave them alone, and
   // converting again replaces them.
   void ResultsFollowConvertOnly() {
@@ -145,8 +216,9 @@ class Form1Test : public QObject {
   }
   // The box's text with only its line breaks normalized; unlike
   // toPlainText() it keeps non-breaking spaces.
-  QString Text(const char* name) const {
-    return Box(name)->document()->toRawText().replace(QChar::ParagraphSeparator, u'\n');
+  QString Text(const char* name) const { return RawText(*Box(name)); }
+  static QString RawText(const QPlainTextEdit& box) {
+    return box.document()->toRawText().replace(QChar::ParagraphSeparator, u'\n');
   }
   // Converts, recording each modal box that opens and closing it with a
   // mouse click on OK; the box's own event loop keeps the timer running.
@@ -156,8 +228,12 @@ class Form1Test : public QObject {
     connect(&timer, &QTimer::timeout, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (box == nullptr) return;
+      const auto* scroll_text = box->findChild<QPlainTextEdit*>();
       seen.push_back({box->icon(), box->standardButtons(), box->textFormat(), box->windowTitle(),
-                      box->text(), Text("txtBool2")});
+                      box->text(), Text("txtBool2"), box->frameGeometry().size(),
+                      box->screen()->availableGeometry(),
+                      scroll_text == nullptr ? QString() : RawText(*scroll_text),
+                      scroll_text != nullptr && scroll_text->isReadOnly()});
       QAbstractButton* ok = box->button(QMessageBox::Ok);
       if (ok == nullptr) return box->done(0);
       QTest::mouseClick(ok, Qt::LeftButton);

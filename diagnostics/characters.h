@@ -1,0 +1,75 @@
+// Internal to the diagnostics: characters that look like spaces or quotes to
+// a reader but not to the converter, quoting the user's text in messages,
+// and positions in code points.
+
+#ifndef BOOLCONV_DIAGNOSTICS_CHARACTERS_H_
+#define BOOLCONV_DIAGNOSTICS_CHARACTERS_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagnostics/diagnostics.h"
+
+namespace boolconv::diagnostics {
+
+// The code point at unit `at` of `text` and how many units it takes; an
+// unpaired surrogate stands for itself.
+struct CodePoint {
+  char32_t value;
+  size_t units;
+};
+CodePoint CodePointAt(std::u16string_view text, size_t at);
+
+// A character other than U+0020 that separates words to the eye: line
+// breaks, tabs and other white space, zero-width spaces, byte-order marks.
+// The converter splits words only at U+0020, so it joins words instead.
+bool IsHiddenSeparator(char32_t code_point);
+
+// A double quotation mark that is not U+0022 (“ ” „ ‟ « » and the like),
+// which makes no phrase.
+bool IsTypographicQuote(char32_t code_point);
+
+// What a stretch of hidden separators is, for a message: "a line break",
+// "a tab", "2 no-break spaces (U+00A0)", "3 characters that are not spaces".
+std::string DescribeSeparators(std::u16string_view run);
+
+// A stretch of hidden separators, and the text that reads as one word with
+// it on either side (empty where a space or parenthesis stands).
+struct HiddenRun {
+  size_t start;
+  size_t end;
+  std::u16string_view before;
+  std::u16string_view after;
+};
+std::vector<HiddenRun> FindHiddenRuns(std::u16string_view text);
+
+// Where a run stands, for a message: ` between "a" and "b"`, ` after "a"`,
+// ` before "b"` or ` between spaces`.
+std::string Placement(const HiddenRun& run);
+
+// The word around unit `at`: the stretch up to the nearest space,
+// parenthesis or hidden separator on each side. WordBefore and WordAfter
+// give the part of it before `at` and from `at` on.
+std::u16string_view WordAround(std::u16string_view text, size_t at);
+std::u16string_view WordBefore(std::u16string_view text, size_t at);
+std::u16string_view WordAfter(std::u16string_view text, size_t at);
+
+// `text` quoted for a message, in UTF-8: invisible characters made visible
+// ("⏎" for a line break, "<U+00A0>" for others), and text longer than
+// `longest` code points cut with "…".
+inline constexpr size_t kQuotedCodePoints = 40;
+std::string Quote(std::u16string_view text, size_t longest = kQuotedCodePoints);
+
+// Adds a diagnostic whose span is in UTF-16 units for now.
+void Add(std::vector<Diagnostic>& diagnostics, std::string_view code, Severity severity,
+         std::string message, size_t start, size_t end);
+
+// Sorts `diagnostics` by position and turns their UTF-16 unit offsets into
+// offsets in code points of `text`.
+void Finish(std::u16string_view text, std::vector<Diagnostic>& diagnostics);
+
+}  // namespace boolconv::diagnostics
+
+#endif  // BOOLCONV_DIAGNOSTICS_CHARACTERS_H_

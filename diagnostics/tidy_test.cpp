@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "diagnostics/diagnostics.h"
+
+namespace boolconv {
+namespace {
+
+struct TidyCase {
+  Text input;
+  bool capitals;
+  Text tidied;
+  std::vector<std::string> repairs;  // codes, in order
+};
+
+TEST(TidyTest, RepairsPastedText) {
+  const TidyCase cases[] = {
+      // a multi-line paste: every line break becomes a space
+      {u"(asthma OR wheez*) AND\r\n(child* OR adolescen*) NOT\nadult*",
+       false,
+       u"(asthma OR wheez*) AND  (child* OR adolescen*) NOT adult*",
+       {"joined-words", "joined-words"}},
+      // tabs, no-break, ideographic and zero-width spaces, and a byte-order mark
+      {u"\uFEFFa\tb\u00A0c\u3000d\u200Be",
+       false,
+       u" a b c d e",
+       {"joined-words", "joined-words", "joined-words", "joined-words", "joined-words"}},
+      // quotes from a word processor become straight quotes
+      {u"\u201Cheart failure\u201D OR \u00ABcardiac failure\u00BB",
+       false,
+       u"\"heart failure\" OR \"cardiac failure\"",
+       {"typographic-quote", "typographic-quote", "typographic-quote", "typographic-quote"}},
+      // capitals only where the word acts as an operator
+      {u"not a and b or not c or",
+       true,
+       u"not a AND b OR NOT c or",
+       {"lowercase-operator", "lowercase-operator"}},
+      // an OR that a line break hid acts as an operator once the break is a space
+      {u"a\nor b", true, u"a OR b", {"joined-words", "lowercase-operator"}},
+      // without the option, operator words keep their letter case
+      {u"a or b", false, u"a or b", {}},
+      // nothing to mend
+      {u"(a OR b) AND \"c d\"", true, u"(a OR b) AND \"c d\"", {}},
+      // a conversion that fails has no operators to write in capitals
+      {u"a or b)) or ((c", true, u"a or b)) or ((c", {}},
+  };
+  for (const TidyCase& c : cases) {
+    const TidyResult result = Tidy(c.input, {.capitalize_operators = c.capitals});
+    EXPECT_EQ(result.expression, c.tidied) << ToUtf8(c.input);
+    std::vector<std::string> codes;
+    for (const Diagnostic& repair : result.repairs) {
+      codes.push_back(repair.code);
+      EXPECT_EQ(repair.severity, Severity::kInfo);
+    }
+    EXPECT_EQ(codes, c.repairs) << ToUtf8(c.input);
+    // Tidying again changes nothing, and leaves nothing Tidy would mend.
+    const TidyResult again = Tidy(result.expression, {.capitalize_operators = c.capitals});
+    EXPECT_EQ(again.expression, result.expression);
+    EXPECT_TRUE(again.repairs.empty()) << ToUtf8(c.input);
+    for (const Diagnostic& left : Check(result.expression)) {
+      EXPECT_NE(left.code, "joined-words") << ToUtf8(c.input);
+      EXPECT_NE(left.code, "typographic-quote") << ToUtf8(c.input);
+    }
+  }
+}
+
+TEST(TidyTest, RepairMessagesAndSpans) {
+  const TidyResult result = Tidy(u"\U0001F600 AND\r\n\u201Cx y\u201D or z", {true});
+  ASSERT_EQ(result.repairs.size(), 4u);
+  // spans in code points of the input: the emoji counts once
+  EXPECT_EQ(result.repairs[0].start, 5u);
+  EXPECT_EQ(result.repairs[0].end, 7u);
+  EXPECT_EQ(result.repairs[0].message,
+            "Replaced a line break between \"AND\" and \"\u201Cx\" with a space.");
+  EXPECT_EQ(result.repairs[1].message,
+            "Replaced the typographic quotation mark \u201C with the straight double quote \".");
+  EXPECT_EQ(result.repairs[3].message, "Wrote the operator \"or\" in capitals.");
+  EXPECT_EQ(result.repairs[3].start, 13u);
+}
+
+}  // namespace
+}  // namespace boolconv
