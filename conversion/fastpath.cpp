@@ -66,8 +66,8 @@ template <typename Unit>
 constexpr Unit kHole = static_cast<Unit>(~std::make_unsigned_t<Unit>{0});
 
 // A dissolved group's word up to this long is moved over its group's prefix;
-// a longer one (it may hold whole nested groups) leaves holes instead, so no
-// unit is moved more than a fixed number of times.
+// a longer one (it may hold whole nested groups) leaves holes instead, so a
+// dissolving group costs at most this many moves however much it holds.
 constexpr size_t kMoveLimit = 64;
 
 // What the tokenizer's warning says before the text it quotes, and the
@@ -245,12 +245,6 @@ void CollapseNot(std::basic_string<Unit>& text, size_t& size, std::vector<size_t
 }
 
 }  // namespace
-
-template <typename Unit>
-void FastConverter<Unit>::Release() {
-  String().swap(normal_);
-  std::vector<Frame>().swap(frames_);
-}
 
 // NormalizeBoolean in one pass, for texts without an empty pair "(" spaces
 // ")": only those make the spacing passes join runs of spaces or remove

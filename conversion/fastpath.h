@@ -89,9 +89,6 @@ class FastConverter {
   // gives it; valid after kConverted and kUnmatchedClose.
   View normal() const { return View(normal_.data(), normal_size_); }
 
-  // Frees the memory kept for the next conversion.
-  void Release();
-
   // Offsets into the normalized text and the forms. 32 bits keep a frame
   // small for deep nesting; longer texts are converted step by step.
   using Offset = uint32_t;
