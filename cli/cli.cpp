@@ -313,6 +313,13 @@ class LineReader {
     buffer_.erase(0, start_);
     start_ = 0;
     const size_t kept = buffer_.size();
+    // A line longer than a block: when the stream knows how much is left (a
+    // file does), make room for all of it at once rather than doubling the
+    // buffer, and copying the line, again and again.
+    if (kept > 0) {
+      const std::streamsize left = in_.rdbuf()->in_avail();
+      if (left > 0) buffer_.reserve(kept + static_cast<size_t>(left) + kBlockBytes);
+    }
     buffer_.resize(kept + kBlockBytes);
     in_.read(buffer_.data() + kept, static_cast<std::streamsize>(kBlockBytes));
     buffer_.resize(kept + static_cast<size_t>(in_.gcount()));
