@@ -43,6 +43,15 @@ constexpr uint64_t BytesEqual(uint64_t word) {
 // ASCII `stops`. Bytes are looked at eight at a time: a word of them holds a
 // stop when one of its bytes XORed with the stop is zero, and the classic
 // zero-byte test finds the lowest such byte exactly.
+// The high bit of each byte of `word` that equals `kByte`, and no other bit:
+// no borrow runs from one byte into the next.
+template <char kByte>
+constexpr uint64_t ExactBytesEqual(uint64_t word) {
+  constexpr uint64_t kLows = kByteOnes * 0x7F;
+  const uint64_t diff = word ^ (kByteOnes * static_cast<unsigned char>(kByte));
+  return ~(((diff & kLows) + kLows) | diff | kLows);
+}
+
 template <char... kStops, typename Unit>
 size_t FindStop(const Unit* data, size_t at, size_t size) {
   if constexpr (sizeof(Unit) == 1) {
@@ -265,12 +274,81 @@ bool FastConverter<Unit>::Normalize(View input) {
     normal_size_ = normal_.size();
     return true;
   }
+  if (NormalizeRegular(text)) return true;
   // The number of "(" to put in front is known only at the end; it is
   // almost always none, so the text is written assuming none and written
   // again in the rare other case.
   const std::optional<size_t> missing_opens = NormalizeTrimmed(text, 0);
   if (!missing_opens) return false;
   if (*missing_opens > 0 && !NormalizeTrimmed(text, *missing_opens)) return false;
+  return true;
+}
+
+// Most typed text is already spaced as normalization leaves it: single
+// spaces, a space or "(" before every "(" and none after it, a space or ")"
+// after every ")" and none before it, as many "(" as ")" and no "()". Then
+// the spacing passes change nothing and the normalized text is the text in
+// parentheses, copied whole. Returns false, having written nothing usable,
+// for any other text.
+template <typename Unit>
+bool FastConverter<Unit>::NormalizeRegular(View text) {
+  const Unit* const data = text.data();
+  const size_t size = text.size();
+  size_t opens = 0;
+  size_t closes = 0;
+  size_t spaces = 0;
+  nots_.clear();
+  // Checks the surroundings of the space or parenthesis at `at`. The text is
+  // trimmed: a space always has a unit after it.
+  auto regular = [&](size_t at) {
+    const Unit next = at + 1 < size ? data[at + 1] : Unit(0);
+    if (data[at] == Unit(' ')) {
+      if (next == Unit(' ') || next == Unit(')')) return false;
+      ++spaces;
+      // A word "not" with a space after it may collapse: the normalized
+      // text has it one unit further on, after the "(" in front.
+      if (at + 4 < size && data[at + 4] == Unit(' ') && OperatorWord(data + at + 1, 3) == kNot) {
+        nots_.push_back(at + 2);
+      }
+    } else if (data[at] == Unit('(')) {
+      ++opens;
+      if (next == Unit(' ') || next == Unit(')')) return false;
+      if (at > 0 && data[at - 1] != Unit(' ') && data[at - 1] != Unit('(')) return false;
+    } else {
+      ++closes;
+      if (at + 1 < size && next != Unit(' ') && next != Unit(')')) return false;
+    }
+    return true;
+  };
+  size_t at = 0;
+  if constexpr (sizeof(Unit) == 1) {
+    // Eight bytes at a time, visiting every space and parenthesis in them.
+    for (; at + sizeof(uint64_t) <= size; at += sizeof(uint64_t)) {
+      uint64_t word;
+      std::memcpy(&word, data + at, sizeof word);
+      for (uint64_t found =
+               ExactBytesEqual<' '>(word) | ExactBytesEqual<'('>(word) | ExactBytesEqual<')'>(word);
+           found != 0; found &= found - 1) {
+        if (!regular(at + static_cast<size_t>(std::countr_zero(found)) / 8)) return false;
+      }
+    }
+  }
+  for (; at < size; ++at) {
+    if (KindOf(data[at]) != kOrdinary && KindOf(data[at]) != kQuote && !regular(at)) return false;
+  }
+  if (opens != closes) return false;
+  normal_.resize(size + 2 + Writer<Unit>::kSlack);
+  normal_[0] = Unit('(');
+  std::char_traits<Unit>::copy(normal_.data() + 1, data, size);
+  normal_[size + 1] = Unit(')');
+  normal_size_ = size + 2;
+  spaces_ = spaces;
+  groups_ = opens + 1;
+  if (!nots_.empty()) {
+    CollapseNot(normal_, normal_size_, nots_, "and");
+    CollapseNot(normal_, normal_size_, nots_, "or");
+  }
+  std::fill(normal_.begin() + static_cast<ptrdiff_t>(normal_size_), normal_.end(), Unit(0));
   return true;
 }
 
@@ -385,13 +463,16 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
   frames_.reserve(groups_);  // the nesting is never deeper: no frame is ever moved
   bool holes = false;        // some unit of the forms is kHole
 
+  // The lambdas that run for every token or group are inlined into the loop:
+  // as calls they cost a good part of the walk.
+
   // Units of the normalized text that both forms take as they are.
-  auto copy = [&](size_t from, size_t to) {
+  auto copy = [&](size_t from, size_t to) __attribute__((always_inline)) {
     op.AppendPadded(n + from, to - from);
     sg.AppendPadded(n + from, to - from);
   };
 
-  auto start_token = [&](Frame& group, size_t first) {
+  auto start_token = [&](Frame & group, size_t first) __attribute__((always_inline)) {
     group.in_token = true;
     group.token_filled = false;
     group.token_group = false;
@@ -416,7 +497,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     }
   };
 
-  auto end_token = [&](Frame& group, size_t delimiter) {
+  auto end_token = [&](Frame & group, size_t delimiter) __attribute__((always_inline)) {
     group.in_token = false;
     if (!group.token_filled) {  // blank: dropped with its separator
       op.resize(group.op_token);
@@ -456,7 +537,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     if (group.kept < 2) ++group.kept;
   };
 
-  auto open_group = [&](size_t open, bool in_outer_phrase) {
+  auto open_group = [&](size_t open, bool in_outer_phrase) __attribute__((always_inline)) {
     Frame group{};
     group.n_open = at(open);
     group.op_open = at(op.size());

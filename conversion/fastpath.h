@@ -118,6 +118,7 @@ class FastConverter {
 
  private:
   bool Normalize(View input);
+  bool NormalizeRegular(View text);
   std::optional<size_t> NormalizeTrimmed(View text, size_t prepended);
   FastResult Walk(String& operator_form, String& sign_form, std::vector<String>& prompts);
 
