@@ -548,6 +548,44 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     frames_.push_back(group);
   };
 
+  // Opens a group at `open` as the first token of the innermost group, which
+  // opened right before it: the frame is taken over by the new group.
+  auto open_fresh_group = [&](size_t open) {
+    Frame& group = frames_.back();
+    const Offset fresh_outer = group.fresh_outer + 1;
+    group = Frame{};
+    group.n_open = at(open);
+    group.op_open = at(op.size());
+    group.sg_open = at(sg.size());
+    group.fresh_outer = fresh_outer;
+    op.push_back(Unit('('));
+    sg.push_back(Unit('('));
+  };
+
+  // Makes `group`, which stood for `inner` and the groups around it (see
+  // Frame::fresh_outer), the group right around `inner`: its "(" is right
+  // before `inner`'s, followed in the sign form by the sign of its first
+  // operand, and `inner` is its token in progress. Field by field, as the
+  // walk reads them back at once.
+  auto become_fresh_outer = [&](Frame& group, const Frame& inner) {
+    group.n_open = inner.n_open - 1;
+    group.op_open = inner.op_open - 1;
+    group.sg_open = inner.sg_open - 2;
+    group.fresh_outer = inner.fresh_outer - 1;
+    group.op_token = group.op_open + 1;
+    group.sg_token = group.sg_open + 1;
+    group.n_token = inner.n_open;
+    group.n_token_end = kNoOffset;
+    group.kept = 0;
+    group.pending = kNoOperator;
+    group.in_token = true;
+    group.in_phrase = false;
+    group.token_filled = true;
+    group.token_group = true;
+    group.in_outer_phrase = false;
+    group.holds_converted = false;
+  };
+
   // A group with fewer than two words at the outermost level: its text stays
   // as it stands, its parentheses and those of the groups it dissolved
   // turned to spaces, its one word (which may hold converted groups) as
@@ -581,7 +619,11 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
   // must take over.
   auto close_group = [&](size_t close) {
     const Frame group = frames_.back();
-    frames_.pop_back();
+    if (group.fresh_outer > 0) {
+      become_fresh_outer(frames_.back(), group);
+    } else {
+      frames_.pop_back();
+    }
     Frame* const outer = frames_.empty() ? nullptr : &frames_.back();
     if (group.in_token && group.in_phrase) {
       // An odd number of quotes: the tokenizer warns, quoting the group's
@@ -679,6 +721,14 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
       case kOpen:
         // Normalization leaves a space or "(" before every "(".
         if (group.in_token) return FastResult::kNeedsReference;
+        // A group opened right after its own "(", with nothing before it yet,
+        // shares the frame of the group that opened first.
+        if (group.kept == 0 && group.n_open + 1 == i && !group.in_outer_phrase &&
+            !group.holds_converted) {
+          start_token(group, i);
+          open_fresh_group(i++);
+          break;
+        }
         start_token(group, i);
         group.token_filled = true;
         group.token_group = true;

@@ -105,15 +105,19 @@ class FastConverter {
     Offset n_token_end;  // its end, when known before its delimiter, else kNoOffset
     Offset n_first;      // the first kept token
     Offset n_first_end;
+    // How many groups around this one the frame also stands for: each opened
+    // right before the next, which is its first token. Their state follows
+    // from this group's, so a nest «((((» takes one frame, not one a level.
+    Offset fresh_outer;
     uint8_t kept;     // non-blank tokens so far, counted up to 2
     uint8_t pending;  // the operator word waiting for its operand, if any
-    bool in_token : 1;
-    bool in_phrase : 1;        // the current token holds an odd number of quotes
-    bool token_filled : 1;     // the current token holds a unit other than U+0000
-    bool token_group : 1;      // the current token holds a nested group
-    bool first_group : 1;      // the first kept token holds a nested group
-    bool in_outer_phrase : 1;  // it opened inside a phrase of the enclosing group
-    bool holds_converted : 1;  // a group inside it was converted
+    bool in_token;
+    bool in_phrase;        // the current token holds an odd number of quotes
+    bool token_filled;     // the current token holds a unit other than U+0000
+    bool token_group;      // the current token holds a nested group
+    bool first_group;      // the first kept token holds a nested group
+    bool in_outer_phrase;  // it opened inside a phrase of the enclosing group
+    bool holds_converted;  // a group inside it was converted
   };
 
  private:
