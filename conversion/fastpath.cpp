@@ -537,15 +537,19 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     if (group.kept < 2) ++group.kept;
   };
 
-  auto open_group = [&](size_t open, bool in_outer_phrase) __attribute__((always_inline)) {
-    Frame group{};
+  // Starts `group` as a new group whose "(" is at `open`, and writes that "(".
+  auto start_group = [&](Frame & group, size_t open) __attribute__((always_inline)) {
+    group = Frame{};
     group.n_open = at(open);
     group.op_open = at(op.size());
     group.sg_open = at(sg.size());
-    group.in_outer_phrase = in_outer_phrase;
     op.push_back(Unit('('));
     sg.push_back(Unit('('));
-    frames_.push_back(group);
+  };
+
+  auto open_group = [&](size_t open, bool in_outer_phrase) __attribute__((always_inline)) {
+    start_group(frames_.emplace_back(), open);
+    frames_.back().in_outer_phrase = in_outer_phrase;
   };
 
   // Opens a group at `open` as the first token of the innermost group, which
@@ -553,13 +557,8 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
   auto open_fresh_group = [&](size_t open) {
     Frame& group = frames_.back();
     const Offset fresh_outer = group.fresh_outer + 1;
-    group = Frame{};
-    group.n_open = at(open);
-    group.op_open = at(op.size());
-    group.sg_open = at(sg.size());
+    start_group(group, open);
     group.fresh_outer = fresh_outer;
-    op.push_back(Unit('('));
-    sg.push_back(Unit('('));
   };
 
   // Makes `group`, which stood for `inner` and the groups around it (see
