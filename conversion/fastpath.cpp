@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 namespace boolconv::fastpath {
@@ -29,37 +30,47 @@ Kind KindOf(Unit unit) {
   return code < kKinds.size() ? kKinds[code] : kOrdinary;
 }
 
-constexpr uint64_t kByteOnes = 0x0101010101010101u;
+// Units are looked at a 64-bit word at a time, as lanes: eight UTF-8 bytes
+// or four UTF-16 units (on a little-endian machine, where the first unit is
+// the lowest lane). kLaneOnes has a 1 in the lowest bit of every lane.
+template <typename Unit>
+constexpr uint64_t kLaneOnes = ~uint64_t{0} /
+                               std::numeric_limits<std::make_unsigned_t<Unit>>::max();
+template <typename Unit>
+constexpr uint64_t kLaneHighs = kLaneOnes<Unit> << (8 * sizeof(Unit) - 1);
+template <typename Unit>
+constexpr size_t kLanes = sizeof(uint64_t) / sizeof(Unit);
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-// The high bit of each byte of `word` that equals `kByte` (and perhaps of
-// bytes above the lowest such one).
-template <char kByte>
-constexpr uint64_t BytesEqual(uint64_t word) {
-  const uint64_t diff = word ^ (kByteOnes * static_cast<unsigned char>(kByte));
-  return (diff - kByteOnes) & ~diff & (kByteOnes << 7);
+// The high bit of each lane of `word` that equals `kChar`, and perhaps of
+// lanes above the lowest such one: a lane equal to it XORs to zero, and the
+// classic zero test finds the lowest zero lane exactly.
+template <char kChar, typename Unit>
+constexpr uint64_t LanesEqual(uint64_t word) {
+  const uint64_t diff = word ^ (kLaneOnes<Unit> * static_cast<unsigned char>(kChar));
+  return (diff - kLaneOnes<Unit>)&~diff & kLaneHighs<Unit>;
 }
 
-// The first offset from `at` on (up to `size`) whose unit is one of the
-// ASCII `stops`. Bytes are looked at eight at a time: a word of them holds a
-// stop when one of its bytes XORed with the stop is zero, and the classic
-// zero-byte test finds the lowest such byte exactly.
-// The high bit of each byte of `word` that equals `kByte`, and no other bit:
-// no borrow runs from one byte into the next.
-template <char kByte>
-constexpr uint64_t ExactBytesEqual(uint64_t word) {
-  constexpr uint64_t kLows = kByteOnes * 0x7F;
-  const uint64_t diff = word ^ (kByteOnes * static_cast<unsigned char>(kByte));
+// The high bit of each lane of `word` that equals `kChar`, and no other bit:
+// no borrow runs from one lane into the next.
+template <char kChar, typename Unit>
+constexpr uint64_t ExactLanesEqual(uint64_t word) {
+  constexpr uint64_t kLows =
+      kLaneOnes<Unit> * (std::numeric_limits<std::make_unsigned_t<Unit>>::max() >> 1);
+  const uint64_t diff = word ^ (kLaneOnes<Unit> * static_cast<unsigned char>(kChar));
   return ~(((diff & kLows) + kLows) | diff | kLows);
 }
 
+// The first offset from `at` on (up to `size`) whose unit is one of the
+// ASCII `stops`.
 template <char... kStops, typename Unit>
 size_t FindStop(const Unit* data, size_t at, size_t size) {
-  if constexpr (sizeof(Unit) == 1) {
-    for (; at + sizeof(uint64_t) <= size; at += sizeof(uint64_t)) {
+  if constexpr (kLittleEndian) {
+    for (; at + kLanes<Unit> <= size; at += kLanes<Unit>) {
       uint64_t word;
       std::memcpy(&word, data + at, sizeof word);
-      const uint64_t found = (BytesEqual<kStops>(word) | ...);
-      if (found != 0) return at + static_cast<size_t>(std::countr_zero(found)) / 8;
+      const uint64_t found = (LanesEqual<kStops, Unit>(word) | ...);
+      if (found != 0) return at + static_cast<size_t>(std::countr_zero(found)) / (8 * sizeof(Unit));
     }
   }
   while (at < size && ((data[at] != static_cast<Unit>(kStops)) && ...)) ++at;
@@ -321,15 +332,17 @@ bool FastConverter<Unit>::NormalizeRegular(View text) {
     return true;
   };
   size_t at = 0;
-  if constexpr (sizeof(Unit) == 1) {
-    // Eight bytes at a time, visiting every space and parenthesis in them.
-    for (; at + sizeof(uint64_t) <= size; at += sizeof(uint64_t)) {
+  if constexpr (kLittleEndian) {
+    // A word at a time, visiting every space and parenthesis in it.
+    for (; at + kLanes<Unit> <= size; at += kLanes<Unit>) {
       uint64_t word;
       std::memcpy(&word, data + at, sizeof word);
-      for (uint64_t found =
-               ExactBytesEqual<' '>(word) | ExactBytesEqual<'('>(word) | ExactBytesEqual<')'>(word);
+      for (uint64_t found = ExactLanesEqual<' ', Unit>(word) | ExactLanesEqual<'(', Unit>(word) |
+                            ExactLanesEqual<')', Unit>(word);
            found != 0; found &= found - 1) {
-        if (!regular(at + static_cast<size_t>(std::countr_zero(found)) / 8)) return false;
+        if (!regular(at + static_cast<size_t>(std::countr_zero(found)) / (8 * sizeof(Unit)))) {
+          return false;
+        }
       }
     }
   }
