@@ -3,8 +3,9 @@
 // advised onto transparent huge pages. A 100 MB line touches some 400 MB of
 // fresh memory; in 2 MB pages that is a few hundred page faults and TLB
 // entries instead of a hundred thousand, which halves its conversion time.
-// Smaller blocks come from malloc as usual. Everything is released with
-// free, as the default operator delete does.
+// Smaller blocks come from malloc as usual. Every form of operator new and
+// delete (but the over-aligned ones, which keep theirs) is replaced, so that
+// each block is released by the free that matches its allocation.
 
 #include <sys/mman.h>
 
@@ -32,5 +33,23 @@ void* operator new(std::size_t size) {
   return block;
 }
 
+void* operator new[](std::size_t size) { return ::operator new(size); }
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::nothrow);
+}
+
 void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
