@@ -751,22 +751,31 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         if (!close_group(i++)) return FastResult::kNeedsReference;
         break;
       case kQuote:
-      case kOrdinary: {
-        if (!group.in_token) start_token(group, i);
-        const size_t end = FindStop<' ', '(', ')', '"'>(n, i, size);
-        if (!group.token_filled) {
-          group.token_filled = std::any_of(n + i, n + end, [](Unit unit) { return unit != 0; });
-        }
-        copy(i, end);
-        i = end;
-        if (n[i] == Unit('"')) {
-          copy(i, i + 1);
-          group.token_filled = true;
-          group.in_phrase = true;
+      case kOrdinary:
+        // Words and the single spaces between them, most of a group, are
+        // taken here one after another.
+        for (;;) {
+          if (!group.in_token) start_token(group, i);
+          const size_t end = FindStop<' ', '(', ')', '"'>(n, i, size);
+          if (!group.token_filled) {
+            group.token_filled = std::any_of(n + i, n + end, [](Unit unit) { return unit != 0; });
+          }
+          copy(i, end);
+          i = end;
+          if (n[i] == Unit('"')) {
+            copy(i, i + 1);
+            group.token_filled = true;
+            group.in_phrase = true;
+            ++i;
+            break;
+          }
+          if (n[i] != Unit(' ')) break;
+          end_token(group, i);
           ++i;
+          const Kind next = KindOf(n[i]);
+          if (next != kOrdinary && next != kQuote) break;
         }
         break;
-      }
     }
   }
   if (!frames_.empty()) return FastResult::kNeedsReference;  // cannot happen: counts balance
