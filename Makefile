@@ -15,7 +15,7 @@ CMAKE_ARGS ?=
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev \
                   libutfcpp-dev nlohmann-json3-dev \
                   dpkg-dev file desktop-file-utils groff-base
-BENCH_PACKAGES := libbenchmark-dev time
+BENCH_PACKAGES := libbenchmark-dev libxapian-dev time
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
 # The page: Debian's Emscripten, which brings its system libraries prebuilt;
@@ -124,4 +124,4 @@ format:
 	git ls-files '*.cpp' '*.h' 'web/*.js' 'web/*.mjs' ':!web/engine_*.js' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(WEB_BUILD_DIR) build-bench build-fuzz build-asan
+	rm -rf $(BUILD_DIR) $(WEB_BUILD_DIR) build-bench build-fuzz build-asan build-tsan

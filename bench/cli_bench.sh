@@ -1,24 +1,40 @@
 #!/usr/bin/env bash
-# Measures boolconv-cli as people use it: throughput on a file of a million
-# everyday expressions, and peak memory on one 4 MB line of each benchmark
-# shape. Inputs come from the benchmark program's generator modes, so every
-# run measures the same text.
+# Measures boolconv-cli as people use it, beside Xapian's QueryParser
+# (bench/xapian_peer) on the same input in the same run:
+#  - throughput on a file of a million typical one-line strategies (about 150
+#    bytes each), both programs in turn, three runs each;
+#  - one 100 MB line of such strategies side by side: time and peak memory
+#    (boolconv-cli only: the peer's parser overflows its stack on it);
+#  - peak memory on one 4 MB line of each benchmark shape.
+# Inputs come from the benchmark program's generator modes, so every run
+# measures the same text.
 #
 # Usage: bench/cli_bench.sh [BUILD_DIR]     (default: build-bench)
-# BOOLCONV_BENCH_LINES overrides the number of lines (default 1000000).
+# BOOLCONV_BENCH_LINES overrides the number of lines (default 1000000),
+# BOOLCONV_BENCH_LONG_MB the size of the long line (default 100).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build-bench}
 lines=${BOOLCONV_BENCH_LINES:-1000000}
+long_mb=${BOOLCONV_BENCH_LONG_MB:-100}
 shape_units=$((4 << 20))
-min_lines_per_second=200000
+# Targets.
+min_lines_per_second=1000000
+min_times_peer=10
+max_long_line_seconds=1.5
+max_long_line_peak_ratio=5
 max_peak_mb=200
 runs=3
 
 generator=$build/bench/boolfuncs_benchmark
 if [[ ! -x $generator ]]; then
   echo "cli_bench: $generator is not built (configure with -DBOOLCONV_BUILD_BENCH=ON)" >&2
+  exit 1
+fi
+peer=$build/bench/xapian_peer
+if [[ ! -x $peer ]]; then
+  echo "cli_bench: $peer is not built (it needs libxapian-dev)" >&2
   exit 1
 fi
 if [[ ! -x /usr/bin/time ]]; then
@@ -52,14 +68,14 @@ fail() {
   failed=1
 }
 
-# Runs the tool on file $1, its standard output counted in lines. Sets
-# status, out_lines, and elapsed/user/system seconds and peak_kb from
-# /usr/bin/time (peak_kb is the figure `/usr/bin/time -v` calls "Maximum
-# resident set size").
+# Runs program $2 (default: the tool) on file $1, its standard output
+# counted in lines. Sets status, out_lines, and elapsed/user/system seconds
+# and peak_kb from /usr/bin/time (peak_kb is the figure `/usr/bin/time -v`
+# calls "Maximum resident set size").
 measure() {
-  local input=$1
+  local input=$1 program=${2:-$cli}
   set +e
-  /usr/bin/time -o "$work/time" -f '%e %U %S %M' "$cli" <"$input" 2>"$work/stderr" |
+  /usr/bin/time -o "$work/time" -f '%e %U %S %M' "$program" <"$input" 2>"$work/stderr" |
     wc -l >"$work/count"
   status=${PIPESTATUS[0]}
   set -e
@@ -67,37 +83,72 @@ measure() {
   read -r elapsed user system peak_kb < <(tail -n 1 "$work/time")
 }
 
+median() { sort -n | awk '{ r[NR] = $1 } END { print r[int((NR + 1) / 2)] }'; }
+rate() { awk -v n="$1" -v t="$2" 'BEGIN { printf "%.0f", (t > 0 ? n / t : 0) }'; }
+verdict() { awk -v ok="$1" 'BEGIN { print (ok ? "ok" : "MISSED") }'; }
+
 echo "boolconv-cli: $cli"
+echo "peer:         $peer (Xapian QueryParser)"
 echo
 "$generator" --write-typical-lines "$lines" >"$work/typical.txt"
 bytes=$(stat -c %s "$work/typical.txt")
-printf 'Throughput on %d everyday expressions (%.1f MB, %.0f characters a line on average):\n' \
+printf 'Throughput on %d typical strategies (%.1f MB, %.0f characters a line on average):\n' \
   "$lines" "$(awk -v b="$bytes" 'BEGIN { print b / 1048576 }')" \
   "$(awk -v b="$bytes" -v n="$lines" 'BEGIN { print b / n - 1 }')"
-rates=()
+ours=()
+theirs=()
 for ((run = 1; run <= runs; run++)); do
-  measure "$work/typical.txt"
-  # Each expression gives two lines: the operator form and the sign form.
-  if ((status != 0 || out_lines != 2 * lines)); then
-    fail "run $run: exit status $status, $out_lines output lines for $lines expressions"
-    head -n 3 "$work/stderr" >&2
+  for program in "$cli" "$peer"; do
+    measure "$work/typical.txt" "$program"
+    # boolconv-cli writes two lines an expression, the peer one.
+    [[ $program == "$cli" ]] && expected=$((2 * lines)) || expected=$lines
+    if ((status != 0 || out_lines != expected)); then
+      fail "run $run of $program: exit status $status, $out_lines output lines for $lines lines"
+      head -n 3 "$work/stderr" >&2
+      continue
+    fi
+    wall_rate=$(rate "$lines" "$elapsed")
+    cpu=$(awk -v t="$user" -v s="$system" 'BEGIN { print t + s }')
+    printf '  run %d %-13s %6.2f s wall, %6.2f s CPU: %8d lines/s wall, %8d lines/s CPU\n' \
+      "$run" "$(basename "$program"):" "$elapsed" "$cpu" "$wall_rate" "$(rate "$lines" "$cpu")"
+    if [[ $program == "$cli" ]]; then ours+=("$wall_rate"); else theirs+=("$wall_rate"); fi
+  done
+done
+if ((${#ours[@]} > 0 && ${#theirs[@]} > 0)); then
+  our_median=$(printf '%s\n' "${ours[@]}" | median)
+  peer_median=$(printf '%s\n' "${theirs[@]}" | median)
+  times=$(awk -v a="$our_median" -v b="$peer_median" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }')
+  printf '  median: boolconv-cli %d lines/s wall (target >= %d: %s), peer %d lines/s\n' \
+    "$our_median" "$min_lines_per_second" "$(verdict "$((our_median >= min_lines_per_second))")" \
+    "$peer_median"
+  printf '  boolconv-cli is %sx the peer (target >= %dx: %s)\n' "$times" "$min_times_peer" \
+    "$(verdict "$(awk -v t="$times" -v m="$min_times_peer" 'BEGIN { print (t >= m) }')")"
+fi
+
+echo
+"$generator" --write-typical-line $((long_mb << 20)) >"$work/long.txt"
+long_bytes=$(stat -c %s "$work/long.txt")
+printf 'One line of %.0f MB of typical strategies side by side:\n' \
+  "$(awk -v b="$long_bytes" 'BEGIN { print b / 1048576 }')"
+# Only boolconv-cli: the peer's parser recurses per term and overflows its
+# stack on a line of millions of them.
+for program in "$cli"; do
+  measure "$work/long.txt" "$program"
+  if ((status != 0 || out_lines != 2)); then
+    fail "long line: exit status $status, $out_lines output lines"
+    head -c 300 "$work/stderr" >&2
     continue
   fi
-  wall_rate=$(awk -v n="$lines" -v t="$elapsed" 'BEGIN { printf "%.0f", (t > 0 ? n / t : 0) }')
-  cpu_rate=$(awk -v n="$lines" -v t="$user" -v s="$system" \
-    'BEGIN { printf "%.0f", (t + s > 0 ? n / (t + s) : 0) }')
-  printf '  run %d: %6.2f s wall, %6.2f s CPU: %8d lines/s wall, %8d lines/s CPU, peak %d MB\n' \
-    "$run" "$elapsed" "$(awk -v t="$user" -v s="$system" 'BEGIN { print t + s }')" \
-    "$wall_rate" "$cpu_rate" $((peak_kb / 1024))
-  rates+=("$wall_rate")
+  ratio=$(awk -v k="$peak_kb" -v b="$long_bytes" 'BEGIN { printf "%.2f", k * 1024 / b }')
+  printf '  %-13s %6.2f s wall, %6.2f s CPU, peak %d MB (%sx the line)\n' \
+    "$(basename "$program"):" "$elapsed" "$(awk -v t="$user" -v s="$system" 'BEGIN { print t + s }')" \
+    $((peak_kb / 1024)) "$ratio"
+  printf '  targets: <= %s s: %s; peak <= %dx the line: %s\n' "$max_long_line_seconds" \
+    "$(verdict "$(awk -v t="$elapsed" -v m="$max_long_line_seconds" 'BEGIN { print (t <= m) }')")" \
+    "$max_long_line_peak_ratio" \
+    "$(verdict "$(awk -v r="$ratio" -v m="$max_long_line_peak_ratio" 'BEGIN { print (r <= m) }')")"
 done
-if ((${#rates[@]} > 0)); then
-  median=$(printf '%s\n' "${rates[@]}" | sort -n | awk '{ r[NR] = $1 } END { print r[int((NR + 1) / 2)] }')
-  verdict=ok
-  ((median >= min_lines_per_second)) || verdict=MISSED
-  printf '  median: %d lines/s wall (target >= %d: %s)\n' "$median" "$min_lines_per_second" \
-    "$verdict"
-fi
+rm -f "$work/long.txt"
 
 echo
 echo "Peak memory on one line of each shape ($shape_units characters):"

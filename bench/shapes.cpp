@@ -2,33 +2,12 @@
 
 #include <ostream>
 
+#include "testing/rng.h"
+
 namespace boolconv::bench {
 namespace {
 
-// SplitMix64: tiny, fast and the same on every platform and standard library
-// (std:: distributions are not), so generated inputs never change.
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
-
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    return z ^ (z >> 31);
-  }
-
-  // A number in [0, bound).
-  size_t Below(size_t bound) { return static_cast<size_t>(Next() % bound); }
-
-  template <typename T, size_t N>
-  const T& Pick(const std::array<T, N>& items) {
-    return items[Below(N)];
-  }
-
- private:
-  uint64_t state_;
-};
+using testing::Rng;
 
 constexpr uint64_t kStrategySeed = 20240611;
 constexpr uint64_t kFillerSeed = 7;
@@ -159,39 +138,31 @@ std::string SpaceAndNotRuns(size_t units) {
   return text + " c";
 }
 
-// An everyday expression of two to four terms (words, phrases and, up to two
-// levels deep, expressions in parentheses), joined mostly side by side and
-// otherwise by OR, AND or AND NOT in mixed case. About 60 characters.
-std::string TypicalExpression(Rng& rng, size_t depth) {
+// A one-line strategy as people type them: two to four groups of two to five
+// synonyms joined by OR (one in four a quoted phrase of two words), the groups
+// joined by AND, "and not" or nothing, in mixed letter case. About 150
+// characters.
+std::string TypicalStrategy(Rng& rng) {
   std::string text;
-  for (size_t i = 0, terms = 2 + rng.Below(3); i < terms; ++i) {
-    if (i > 0) {
-      switch (rng.Below(12)) {
-        case 6:
-        case 7:
-          AppendJoin(text, rng.Pick(kOrOps));
-          break;
-        case 8:
-        case 9:
-          AppendJoin(text, rng.Pick(kAndOps));
-          break;
-        case 10:
-          AppendJoin(text, rng.Pick(kAndNotOps));
-          break;
-        default:
-          text += ' ';
+  for (size_t group = 0, groups = 2 + rng.Below(3); group < groups; ++group) {
+    if (group > 0) {
+      const size_t join = rng.Below(6);
+      AppendJoin(text, join < 3 ? rng.Pick(kAndOps) : join < 5 ? "" : rng.Pick(kAndNotOps));
+    }
+    text += '(';
+    for (size_t term = 0, terms = 2 + rng.Below(4); term < terms; ++term) {
+      if (term > 0) AppendJoin(text, rng.Pick(kOrOps));
+      if (rng.Below(4) == 0) {
+        text += '"';
+        text += rng.Pick(kWords);
+        text += ' ';
+        text += rng.Pick(kWords);
+        text += '"';
+      } else {
+        text += rng.Pick(kWords);
       }
     }
-    const size_t kind = rng.Below(10);
-    if (depth < 2 && kind < 2 - depth) {
-      text += '(';
-      text += TypicalExpression(rng, depth + 1);
-      text += ')';
-    } else if (kind < 3) {
-      text += Phrase(rng);
-    } else {
-      text += rng.Pick(kWords);
-    }
+    text += ')';
   }
   return text;
 }
@@ -274,7 +245,19 @@ std::string MakeShape(Shape shape, size_t units) {
 
 void WriteTypicalLines(std::ostream& out, size_t count) {
   Rng rng(kTypicalSeed);
-  for (size_t i = 0; i < count; ++i) out << TypicalExpression(rng, 0) << '\n';
+  for (size_t i = 0; i < count; ++i) out << TypicalStrategy(rng) << '\n';
+}
+
+void WriteTypicalLine(std::ostream& out, size_t units) {
+  Rng rng(kTypicalSeed);
+  size_t written = 0;
+  for (bool first = true; written < units; first = false) {
+    const std::string strategy = TypicalStrategy(rng);
+    if (!first) out << ' ';
+    out << strategy;
+    written += strategy.size() + (first ? 0 : 1);
+  }
+  out << '\n';
 }
 
 Text ToText(std::string_view ascii) {

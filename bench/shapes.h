@@ -58,9 +58,13 @@ std::string RealisticStrategy();
 // `depth` groups each holding only the next one, around the single word "a".
 std::string DissolvedChain(size_t depth);
 
-// Writes `count` short everyday expressions, one per line, to `out`. The
-// same count always gives the same lines.
+// Writes `count` typical one-line strategies of about 150 characters, one
+// per line, to `out`. The same count always gives the same lines.
 void WriteTypicalLines(std::ostream& out, size_t count);
+
+// Writes one line of at least `units` characters: the same strategies side
+// by side.
+void WriteTypicalLine(std::ostream& out, size_t units);
 
 // Widens ASCII text to the engine's UTF-16.
 Text ToText(std::string_view ascii);

@@ -16,7 +16,6 @@
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
 #include "textfuncs/funclib.h"
-#include "utf8.h"
 
 namespace boolconv::cli {
 namespace {
@@ -66,35 +65,9 @@ constexpr std::string_view kHelp =
     "Exit status: 0 if every expression converted (and, with --check, drew no\n"
     "warning or error), 1 otherwise, 2 for a usage error.\n";
 
-// The buffer of a line longer than this is freed as soon as the line is
-// decoded, so that it does not sit beside the engine's working copies while a
-// huge line converts; smaller buffers are reused from line to line.
-constexpr size_t kReusableBufferBytes = size_t{1} << 20;
-
 // Some editors begin a UTF-8 file with the encoded U+FEFF; it marks the
 // encoding and is not part of the first expression.
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-
-// Frees the memory held by `text` (clear() alone keeps the capacity).
-template <typename String>
-void Release(String& text) {
-  String().swap(text);
-}
-
-// Decodes UTF-8 `bytes` into `text`. Returns false, leaving `error` set, when
-// `bytes` is not valid UTF-8 (stray or missing continuation bytes, overlong
-// forms, surrogates, or code points above U+10FFFF).
-bool DecodeUtf8(std::string_view bytes, Text& text, std::string& error) {
-  const size_t invalid = utf8::find_invalid(bytes);
-  if (invalid != std::string_view::npos) {
-    error = "Not valid UTF-8: invalid byte sequence at byte " + std::to_string(invalid + 1) + ".";
-    return false;
-  }
-  text.clear();
-  text.reserve(bytes.size());
-  utf8::unchecked::utf8to16(bytes.begin(), bytes.end(), std::back_inserter(text));
-  return true;
-}
 
 struct Options {
   bool json = false;
@@ -154,40 +127,29 @@ class ExpressionWriter {
  public:
   ExpressionWriter(const Options& options, bool flush_each_expression, std::ostream& out,
                    std::ostream& err)
-      : options_(options),
-        flush_each_expression_(flush_each_expression),
-        out_(out),
-        err_(err),
-        warning_handler_([this](const Text&, const Text& prompt, int32_t) { OnWarning(prompt); }) {}
+      : options_(options), flush_each_expression_(flush_each_expression), out_(out), err_(err) {}
 
-  // Converts `expression` (UTF-8; its buffer may be released) and writes the
-  // result. `source` names the expression in messages. Returns false when
-  // the expression failed, or, with --check, drew a warning or an error.
-  bool Convert(std::string& expression, const Source& source) {
-    warnings_.clear();
-    std::string operator_form;
-    std::string sign_form;
+  // Converts UTF-8 `expression` and writes the result. `source` names the
+  // expression in messages. Returns false when the expression failed, or,
+  // with --check, drew a warning or an error.
+  bool Convert(std::string_view expression, const Source& source) {
     std::string error;
     std::vector<Diagnostic> diagnostics;
-    Text input;
     bool converted = false;
     try {
-      if (DecodeUtf8(expression, input, error)) {
-        if (expression.capacity() > kReusableBufferBytes) Release(expression);
+      if ((options_.check || options_.tidy) && FindInvalidUtf8(expression) == std::string::npos) {
+        // The diagnostics read UTF-16, with positions in code points.
+        Text input = FromUtf8(expression);
         // Lines and columns are those of the input as given, not as tidied.
         const Text as_given = options_.tidy && !options_.json ? input : Text();
         Diagnose(input, diagnostics);
         WriteDiagnostics(source, options_.tidy ? as_given : input, diagnostics);
-        Text operator_text;
-        Text sign_text;
-        // The input is kept for nothing but the diagnostics' positions.
-        engine_.ConvertBoolean(options_.check || options_.tidy ? input : std::move(input),
-                               operator_text, sign_text);
-        operator_form = ToUtf8(operator_text);
-        Release(operator_text);
-        sign_form = ToUtf8(sign_text);
-        converted = true;
+        engine_.Convert(options_.tidy ? ToUtf8(input) : expression, result_);
+      } else {
+        // Invalid UTF-8 fails here, with the byte it fails at.
+        engine_.Convert(expression, result_);
       }
+      converted = true;
     } catch (const std::exception& e) {
       // boolconv::Error's what() is its description; anything else (such as
       // running out of memory on a huge line) fails this expression only.
@@ -195,22 +157,56 @@ class ExpressionWriter {
       if (error.empty()) error = "Unknown error.";
     }
     if (options_.json) {
-      WriteJson(converted, std::move(operator_form), std::move(sign_form), std::move(error),
-                diagnostics);
-    } else if (converted) {
-      out_ << operator_form << '\n' << sign_form << '\n';
+      WriteJson(converted, std::move(error), diagnostics);
     } else {
-      out_.flush();  // keep the error after the results of earlier expressions
-      err_ << kProgram << ": " << Name(source) << ": " << error << '\n';
+      for (const std::string& prompt : result_.warnings) {
+        Flush();  // keep the warning after the results of earlier expressions
+        err_ << prompt << '\n';
+      }
+      if (converted) {
+        Write(result_.operator_form);
+        Write(result_.sign_form);
+      } else {
+        Flush();
+        err_ << kProgram << ": " << Name(source) << ": " << error << '\n';
+      }
     }
-    if (flush_each_expression_) out_.flush();
+    if (flush_each_expression_) Flush();
     const bool drew_warning =
         options_.check && std::any_of(diagnostics.begin(), diagnostics.end(),
                                       [](const auto& d) { return d.severity != Severity::kInfo; });
     return converted && !drew_warning;
   }
 
+  // Hands everything written so far to the output stream and flushes it.
+  void Flush() {
+    out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    pending_.clear();
+    out_.flush();
+  }
+
  private:
+  // Results are gathered in one large buffer and written in large blocks; a
+  // result larger than the buffer goes out on its own, without a copy.
+  static constexpr size_t kOutputBufferBytes = size_t{1} << 20;
+
+  // Writes `text` and a line break.
+  void Write(std::string_view text) {
+    if (text.size() >= kOutputBufferBytes) {
+      out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+      pending_.clear();
+      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+      out_.put('\n');
+      return;
+    }
+    if (pending_.size() + text.size() >= kOutputBufferBytes) {
+      out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+      pending_.clear();
+    }
+    pending_.append(text);
+    pending_.push_back('\n');
+  }
+
   // Tidies `input` in place (its length in code points does not change, so
   // positions hold for both texts) and lists what --tidy and --check report.
   void Diagnose(Text& input, std::vector<Diagnostic>& diagnostics) const {
@@ -232,33 +228,22 @@ class ExpressionWriter {
   void WriteDiagnostics(const Source& source, const Text& input,
                         const std::vector<Diagnostic>& diagnostics) {
     if (options_.json || diagnostics.empty()) return;
-    out_.flush();
+    Flush();
     for (const Diagnostic& d : diagnostics) {
       err_ << kProgram << ": " << Where(source, input, d.start) << ": " << SeverityName(d.severity)
            << ": " << d.message << " [" << d.code << "]\n";
     }
   }
 
-  void OnWarning(const Text& prompt) {
-    if (options_.json) {
-      warnings_.push_back(ToUtf8(prompt));
-    } else {
-      out_.flush();
-      err_ << ToUtf8(prompt) << '\n';
-    }
-  }
-
-  void WriteJson(bool converted, std::string operator_form, std::string sign_form,
-                 std::string error, const std::vector<Diagnostic>& diagnostics) {
+  void WriteJson(bool converted, std::string error, const std::vector<Diagnostic>& diagnostics) {
     nlohmann::ordered_json object;
     if (converted) {
-      object["operator"] = std::move(operator_form);
-      object["sign"] = std::move(sign_form);
+      object["operator"] = result_.operator_form;
+      object["sign"] = result_.sign_form;
     } else {
       object["error"] = std::move(error);
     }
-    object["warnings"] = std::move(warnings_);
-    warnings_.clear();
+    object["warnings"] = result_.warnings;
     if (options_.check || options_.tidy) {
       nlohmann::ordered_json list = nlohmann::ordered_json::array();
       for (const Diagnostic& d : diagnostics) {
@@ -270,9 +255,9 @@ class ExpressionWriter {
       }
       object["diagnostics"] = std::move(list);
     }
-    // Our own strings are valid UTF-8 (ToUtf8 replaces unpaired surrogates);
-    // a library's exception text might not be, and must not break the line.
-    out_ << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    // The engine's strings are valid UTF-8 (its input was checked); a
+    // library's exception text might not be, and must not break the line.
+    Write(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   }
 
   const Options& options_;
@@ -280,8 +265,72 @@ class ExpressionWriter {
   std::ostream& out_;
   std::ostream& err_;
   BoolFuncs engine_;
-  std::vector<std::string> warnings_;  // prompts of the current expression (JSON only)
-  ScopedWarningHandler warning_handler_;
+  Conversion result_;    // of the current expression; its memory serves the next one
+  std::string pending_;  // results not yet handed to `out_`
+};
+
+// Reads standard input in large blocks and splits it into lines without
+// copying them: a line is a view into the block, valid until the next call.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& in) : in_(in) {}
+
+  // The next line, without its "\n" (and a "\r" before it); false at the
+  // end of input. A last line without "\n" keeps a "\r" at its end.
+  bool Next(std::string_view& line) {
+    for (;;) {
+      const size_t end = buffer_.find('\n', start_ + scanned_);
+      if (end != std::string::npos) {
+        size_t size = end - start_;
+        if (size > 0 && buffer_[end - 1] == '\r') --size;
+        line = std::string_view(buffer_).substr(start_, size);
+        start_ = end + 1;
+        scanned_ = 0;
+        ended_ = true;
+        return true;
+      }
+      scanned_ = buffer_.size() - start_;
+      if (!Fill()) {
+        if (start_ == buffer_.size()) return false;
+        line = std::string_view(buffer_).substr(start_);
+        start_ = buffer_.size();
+        ended_ = false;
+        return true;
+      }
+    }
+  }
+
+  // Whether the last line Next gave ended with "\n".
+  bool ended() const { return ended_; }
+
+ private:
+  static constexpr size_t kBlockBytes = size_t{1} << 20;
+
+  // Moves the unfinished line to the front and reads a block after it.
+  // False when nothing more could be read.
+  bool Fill() {
+    if (!in_) return false;
+    buffer_.erase(0, start_);
+    start_ = 0;
+    const size_t kept = buffer_.size();
+    // A line longer than a block: when the stream knows how much is left (a
+    // file does), make room for all of it at once rather than doubling the
+    // buffer, and copying the line, again and again.
+    if (kept > 0) {
+      const std::streamsize left = in_.rdbuf()->in_avail();
+      if (left > 0) buffer_.reserve(kept + static_cast<size_t>(left) + kBlockBytes);
+    }
+    buffer_.resize(kept + kBlockBytes);
+    in_.read(buffer_.data() + kept, static_cast<std::streamsize>(kBlockBytes));
+    buffer_.resize(kept + static_cast<size_t>(in_.gcount()));
+    return buffer_.size() > kept;
+  }
+
+  std::istream& in_;
+  std::string buffer_;
+  size_t start_ = 0;    // where the next line begins in `buffer_`
+  size_t scanned_ = 0;  // bytes of that line already searched for "\n"
+  bool ended_ = false;
 };
 
 // Splits the command line into options and expressions. Options may appear
@@ -364,10 +413,8 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
   ExpressionWriter writer(options, flush_each_expression, out, err);
   bool all_converted = true;
   if (!options.expressions.empty()) {
-    std::string expression;
     for (size_t i = 0; i < options.expressions.size() && out; ++i) {
-      expression = options.expressions[i];
-      if (!writer.Convert(expression, {"argument", i + 1})) all_converted = false;
+      if (!writer.Convert(options.expressions[i], {"argument", i + 1})) all_converted = false;
     }
   } else if (options.whole) {
     std::string expression;
@@ -378,26 +425,25 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
       all_converted = false;
     }
   } else {
-    std::string line;
+    LineReader reader(in);
+    std::string_view line;
     uint64_t line_number = 0;
-    while (out && std::getline(in, line)) {
+    while (out && reader.Next(line)) {
       ++line_number;
-      // eof() is set only when the line ran to the end of input without a
-      // "\n"; only a "\r" before a "\n" belongs to the line end.
-      if (!in.eof() && !line.empty() && line.back() == '\r') line.pop_back();
       if (line_number == 1 && line.starts_with(kUtf8ByteOrderMark)) {
-        line.erase(0, kUtf8ByteOrderMark.size());
+        line.remove_prefix(kUtf8ByteOrderMark.size());
         // Input that is a byte-order mark alone is empty input: no expression.
-        if (line.empty() && in.eof()) break;
+        if (line.empty() && !reader.ended()) break;
       }
       if (!writer.Convert(line, {"line", line_number})) all_converted = false;
     }
     if (in.bad()) {
-      out.flush();
+      writer.Flush();
       err << kProgram << ": cannot read standard input\n";
       all_converted = false;
     }
   }
+  writer.Flush();
   return FinishOutput(out, err, all_converted ? kExitOk : kExitFailed);
 }
 

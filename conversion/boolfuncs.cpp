@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "conversion/fastpath.h"
+
 namespace boolconv {
 namespace {
 
@@ -23,56 +25,15 @@ constexpr int kNormalizePasses = 10;
 // than kept for the next group.
 constexpr size_t kLongList = 1 << 16;
 
-constexpr char16_t LowerAscii(char16_t unit) {
-  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-}
+using fastpath::Case;
+using fastpath::LowerAscii;
+using fastpath::ReplaceAll;
 
 bool EqualsIgnoringCase(std::u16string_view text, std::u16string_view lower_word) {
   if (text.size() != lower_word.size()) return false;
   for (size_t i = 0; i < text.size(); ++i) {
     if (LowerAscii(text[i]) != lower_word[i]) return false;
   }
-  return true;
-}
-
-enum class Case { kExact, kIgnore };
-
-// Replaces every occurrence of `from` in `text` by `to`, left to right: the
-// search resumes after each match and never looks at inserted text. `to` is
-// no longer than `from`, so the text is rewritten in place without copying.
-// With Case::kIgnore, `from` is lower-case and ASCII letters of `text` fold.
-// Returns whether anything was replaced.
-template <Case kLetterCase = Case::kExact>
-bool ReplaceAll(Text& text, std::u16string_view from, std::u16string_view to) {
-  auto fold = [](char16_t unit) { return kLetterCase == Case::kIgnore ? LowerAscii(unit) : unit; };
-  char16_t* const data = text.data();
-  const size_t size = text.size();
-  size_t write = 0;  // the rewritten text so far is [0, write)
-  size_t kept = 0;   // [kept, scan) is unchanged text still to be moved down
-  auto move_kept = [&](size_t until) {
-    if (write != kept) std::copy(data + kept, data + until, data + write);
-    write += until - kept;
-  };
-  for (size_t scan = 0; scan + from.size() <= size;) {
-    if (fold(data[scan]) != from[0]) {
-      ++scan;
-      continue;
-    }
-    size_t matched = 1;
-    while (matched < from.size() && fold(data[scan + matched]) == from[matched]) ++matched;
-    if (matched < from.size()) {
-      ++scan;
-      continue;
-    }
-    move_kept(scan);
-    std::copy(to.begin(), to.end(), data + write);
-    write += to.size();
-    scan += from.size();
-    kept = scan;
-  }
-  if (kept == 0) return false;  // nothing replaced: the text is as it was
-  move_kept(size);
-  text.resize(write);
   return true;
 }
 
@@ -331,16 +292,16 @@ Text NormalizeBoolean(Text text) {
 
   PadParentheses(normal);
   for (int pass = 0; pass < kNormalizePasses; ++pass) {
-    bool changed = ReplaceAll(normal, u"( ", u"(");
-    changed |= ReplaceAll(normal, u" )", u")");
-    changed |= ReplaceAll(normal, u"()", u"");
-    changed |= ReplaceAll(normal, u"  ", u" ");
+    bool changed = ReplaceAll(normal, "( ", "(");
+    changed |= ReplaceAll(normal, " )", ")");
+    changed |= ReplaceAll(normal, "()", "");
+    changed |= ReplaceAll(normal, "  ", " ");
     // A pass that changes nothing hands the next pass the same text, so the
     // remaining passes would change nothing either.
     if (!changed) break;
   }
-  ReplaceAll<Case::kIgnore>(normal, u" and not ", u" NOT ");
-  ReplaceAll<Case::kIgnore>(normal, u" or not ", u" NOT ");
+  ReplaceAll<Case::kIgnore>(normal, " and not ", " NOT ");
+  ReplaceAll<Case::kIgnore>(normal, " or not ", " NOT ");
   normal = Trim(normal);
   normal.insert(normal.begin(), kOpenParen);
   normal.push_back(kCloseParen);
@@ -382,10 +343,24 @@ struct BoolFuncs::Store {
   std::vector<Link> links;
   GroupScratch scratch;
 
+  // Where the group table of the last conversion is: in the rows above
+  // (filled by the step-by-step walk), or still to be made from the
+  // normalized text a one-pass converter kept, when someone asks for it.
+  enum class TableSource { kRows, kUtf16Normal, kUtf8Normal };
+  TableSource table_source = TableSource::kRows;
+  fastpath::FastConverter<char16_t> utf16;
+  fastpath::FastConverter<char> utf8;
+  // The one-pass converters' outputs, swapped out to the callers.
+  Text operator_text, sign_text;
+  std::string operator_bytes, sign_bytes;
+  std::vector<Text> prompts;
+  std::vector<std::string> prompt_bytes;
+
   void Clear() {
     forms.clear();
     rows.clear();
     links.clear();
+    table_source = TableSource::kRows;
   }
   std::u16string_view OperatorForm(size_t row) const {
     return std::u16string_view(forms).substr(rows[row].operator_begin,
@@ -477,6 +452,18 @@ BoolFuncs& BoolFuncs::operator=(BoolFuncs&&) noexcept = default;
 std::vector<GroupRow> BoolFuncs::GroupTable() const {
   std::vector<GroupRow> table;
   if (!store_) return table;
+  if (store_->table_source != Store::TableSource::kRows) {
+    // The one-pass conversion records no rows: walk its normalized text step
+    // by step now. Any warning was given by the conversion already.
+    Text working = store_->table_source == Store::TableSource::kUtf16Normal
+                       ? Text(store_->utf16.normal())
+                       : FromUtf8(store_->utf8.normal());
+    const ScopedWarningHandler quiet([](const Text&, const Text&, int32_t) {});
+    BoolFuncs walker;
+    Text sign;
+    walker.ExpandGroups(working, sign);
+    return walker.GroupTable();
+  }
   table.reserve(store_->rows.size());
   for (size_t row = 0; row < store_->rows.size(); ++row) {
     table.push_back(
@@ -486,6 +473,66 @@ std::vector<GroupRow> BoolFuncs::GroupTable() const {
 }
 
 void BoolFuncs::ConvertBoolean(Text input, Text& operator_form, Text& sign_form) {
+  if (!store_) store_ = std::make_unique<Store>();  // a moved-from engine works again
+  Store& store = *store_;
+  const fastpath::FastResult result =
+      store.utf16.Convert(input, store.operator_text, store.sign_text, store.prompts);
+  if (result == fastpath::FastResult::kNeedsReference) {
+    ConvertBooleanReference(std::move(input), operator_form, sign_form);
+    return;
+  }
+  store.Clear();
+  for (const Text& prompt : store.prompts) ShowWarning(kAppName, prompt);
+  if (result == fastpath::FastResult::kUnmatchedClose) {
+    throw Error(kUnmatchedCloseError, kAppName, kUnmatchedCloseDescription);
+  }
+  store.table_source = Store::TableSource::kUtf16Normal;
+  operator_form.swap(store.operator_text);
+  sign_form.swap(store.sign_text);
+}
+
+void BoolFuncs::Convert(std::string_view utf8, Conversion& result) {
+  if (!store_) store_ = std::make_unique<Store>();
+  Store& store = *store_;
+  result.warnings.clear();
+  if (const size_t invalid = FindInvalidUtf8(utf8); invalid != std::string_view::npos) {
+    store.Clear();
+    const std::string byte = std::to_string(invalid + 1);
+    throw Error(
+        kInvalidUtf8Error, kAppName,
+        u"Not valid UTF-8: invalid byte sequence at byte " + Text(byte.begin(), byte.end()) + u".");
+  }
+  const fastpath::FastResult fast =
+      store.utf8.Convert(utf8, store.operator_bytes, store.sign_bytes, store.prompt_bytes);
+  if (fast == fastpath::FastResult::kNeedsReference) {
+    // Step by step in UTF-16; the bytes of the input are valid UTF-8, so
+    // nothing is lost either way.
+    const ScopedWarningHandler collect([&result](const Text&, const Text& prompt, int32_t) {
+      result.warnings.push_back(ToUtf8(prompt));
+    });
+    Text operator_text, sign_text;
+    ConvertBooleanReference(FromUtf8(utf8), operator_text, sign_text);
+    result.operator_form = ToUtf8(operator_text);
+    result.sign_form = ToUtf8(sign_text);
+    return;
+  }
+  store.Clear();
+  result.warnings.swap(store.prompt_bytes);
+  if (fast == fastpath::FastResult::kUnmatchedClose) {
+    throw Error(kUnmatchedCloseError, kAppName, kUnmatchedCloseDescription);
+  }
+  store.table_source = Store::TableSource::kUtf8Normal;
+  result.operator_form.swap(store.operator_bytes);
+  result.sign_form.swap(store.sign_bytes);
+}
+
+Conversion BoolFuncs::Convert(std::string_view utf8) {
+  Conversion result;
+  Convert(utf8, result);
+  return result;
+}
+
+void BoolFuncs::ConvertBooleanReference(Text input, Text& operator_form, Text& sign_form) {
   Text working = NormalizeBoolean(std::move(input));
   Text sign;
   ExpandGroups(working, sign);

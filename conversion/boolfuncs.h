@@ -7,13 +7,19 @@
 //                  "not" gets "-", every other term "+":
 //                  «a b or c» -> «(+a +b c)»
 //
-// Data flows input -> NormalizeBoolean -> the group walk (ExpandGroups, which
-// converts each group as its ")" is reached, as ConvertGroup does) ->
-// expansion of the converted groups into the two outputs.
+// The step-by-step procedures below define every result: input ->
+// NormalizeBoolean -> the group walk (ExpandGroups, which converts each group
+// as its ")" is reached, as ConvertGroup does) -> expansion of the converted
+// groups into the two outputs. Convert and ConvertBoolean give exactly the
+// same results in one pass over the input; ConvertBooleanReference runs the
+// steps one by one.
 //
 // Usage:
 //   boolconv::BoolFuncs engine;
-//   boolconv::Text op, sign;
+//   boolconv::Conversion result = engine.Convert("a b or c");  // UTF-8
+//   // result.operator_form == "(a AND b or c)", result.sign_form == "(+a +b c)"
+//
+//   boolconv::Text op, sign;                                   // UTF-16
 //   engine.ConvertBoolean(u"a b or c", op, sign);
 
 #ifndef BOOLCONV_CONVERSION_BOOLFUNCS_H_
@@ -21,6 +27,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "textfuncs/funclib.h"
@@ -35,6 +43,11 @@ inline constexpr char16_t kSkipMarker[] = u"***SKIP***";
 inline constexpr int32_t kUnmatchedCloseError = 1001;
 inline constexpr char16_t kUnmatchedCloseDescription[] =
     u"A closing parenthesis \")\" has no opening parenthesis \"(\" before it.";
+
+// Raised by Convert for input that is not valid UTF-8. The description names
+// the first byte of the first invalid sequence, counted from 1: "Not valid
+// UTF-8: invalid byte sequence at byte 3."
+inline constexpr int32_t kInvalidUtf8Error = 1002;
 
 // True when `token`, with ASCII letters lower-cased, is exactly "and", "or"
 // or "not". Surrounding spaces or quotes make it an ordinary word.
@@ -60,6 +73,13 @@ struct GroupRow {
   Text sign_form;
 };
 
+// The result of a conversion in UTF-8.
+struct Conversion {
+  std::string operator_form;
+  std::string sign_form;
+  std::vector<std::string> warnings;  // the prompt of each tokenizer warning, in order
+};
+
 // The conversion engine. One object serves any number of conversions, one at
 // a time; no result depends on an earlier conversion. Not thread-safe: use
 // one object per thread. Movable, not copyable.
@@ -70,10 +90,24 @@ class BoolFuncs {
   BoolFuncs(BoolFuncs&&) noexcept;
   BoolFuncs& operator=(BoolFuncs&&) noexcept;
 
-  // Converts `input` into `operator_form` and `sign_form`. An empty or blank
-  // input gives its trimmed self in both. Throws boolconv::Error on a ")"
-  // that closes no group; both outputs are then left unchanged.
+  // Converts UTF-8 `utf8` into `result`; the warnings are collected into
+  // result.warnings instead of being shown. Throws boolconv::Error for input
+  // that is not valid UTF-8 (kInvalidUtf8Error) and on a ")" that closes no
+  // group; result's forms are then left unchanged and its warnings hold the
+  // ones given before the failure. Reusing `result` reuses its memory.
+  void Convert(std::string_view utf8, Conversion& result);
+  Conversion Convert(std::string_view utf8);
+
+  // Converts `input` into `operator_form` and `sign_form`; warnings go to the
+  // calling thread's warning handler. An empty or blank input gives its
+  // trimmed self in both. Throws boolconv::Error on a ")" that closes no
+  // group; both outputs are then left unchanged.
   void ConvertBoolean(Text input, Text& operator_form, Text& sign_form);
+
+  // ConvertBoolean done step by step: NormalizeBoolean, then ExpandGroups.
+  // Same results and warnings, several times slower; the yardstick the
+  // one-pass conversion is checked against.
+  void ConvertBooleanReference(Text input, Text& operator_form, Text& sign_form);
 
   // Walks normalized `working_text`, converting each group innermost first,
   // then expands the converted groups: `working_text` becomes the operator
@@ -82,7 +116,8 @@ class BoolFuncs {
   // unchanged and the group table empty.
   void ExpandGroups(Text& working_text, Text& sign_form);
 
-  // A copy of the groups converted by the last conversion, in closing order.
+  // A copy of the groups converted by the last conversion, in closing order;
+  // empty after a failed one.
   std::vector<GroupRow> GroupTable() const;
 
   struct Store;  // opaque: the converted groups and reusable work lists

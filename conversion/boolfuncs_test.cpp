@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+
 namespace boolconv {
 namespace {
 
@@ -152,6 +155,38 @@ TEST(ConvertBooleanTest, DeepNestingConvertsWithoutRecursion) {
   // The user's outermost group is converted; the wrapping pair dissolves.
   EXPECT_EQ(operator_form, u" " + Repeat(u"(", depth) + u"a" + Repeat(u" AND b)", depth) + u" ");
   EXPECT_EQ(sign_form, u" " + Repeat(u"(+", depth) + u"a" + Repeat(u" +b)", depth) + u" ");
+}
+
+TEST(ConvertBooleanTest, WarningsReachTheHandlerOfTheirOwnThread) {
+  // Each thread converts its own unclosed phrase many times at once with the
+  // others; every warning it records must be its own, none lost, none extra.
+  constexpr int kThreads = 4;
+  constexpr int kConversions = 200;
+  std::vector<std::vector<Text>> prompts(kThreads);
+  std::vector<Text> operator_forms(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &prompts, &operator_forms] {
+      const Text word = u"w" + Text(static_cast<size_t>(t) + 1, u'x');
+      ScopedWarningHandler scope(
+          [&](const Text&, const Text& prompt, int32_t) { prompts[t].push_back(prompt); });
+      BoolFuncs engine;
+      Text sign_form;
+      for (int i = 0; i < kConversions; ++i) {
+        engine.ConvertBoolean(word + u" \"b", operator_forms[t], sign_form);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    const Text word = u"w" + Text(static_cast<size_t>(t) + 1, u'x');
+    EXPECT_EQ(operator_forms[t], u" " + word + u" \"b ");
+    ASSERT_EQ(prompts[t].size(), static_cast<size_t>(kConversions)) << "thread " << t;
+    for (const Text& prompt : prompts[t]) {
+      EXPECT_EQ(prompt, u"(GetTokens) Error: Invalid procedure call or argument\r\nLine:  " + word +
+                            u" \"b ");
+    }
+  }
 }
 
 TEST(NormalizeBooleanTest, Table) {

@@ -10,8 +10,11 @@ utf16() { printf '%b' "$1" | iconv -f UTF-8 -t UTF-16LE; }
 units() { echo $(($(utf16 "$1" | wc -c) / 2)); }
 byte() { printf "\\x$(printf %02x "$1")"; }
 
-# convert NAME TEXT
-convert() { utf16 "$2" >"convert/$1"; }
+# convert NAME TEXT: a seed of both conversion targets
+convert() {
+  utf16 "$2" >"convert/$1"
+  utf16 "$2" >"differential/$1"
+}
 
 # tokens NAME PASS_ON DELIMITER OPENING_QUOTE CLOSING_QUOTE TEXT
 tokens() {
@@ -29,7 +32,7 @@ tokens() {
 
 repeat() { local out=""; for ((i = 0; i < $2; ++i)); do out+="$1"; done; printf '%s' "$out"; }
 
-mkdir -p convert tokens
+mkdir -p convert differential tokens
 
 convert empty ''
 convert implicit_and 'a b or c'
@@ -55,6 +58,12 @@ convert two_digit_rows "$(repeat '(a b) ' 12)10X 12X"
 convert deep_nesting "$(repeat '(' 200)a$(repeat ' b)' 200)"
 convert empty_pairs "$(repeat '(' 12)$(repeat ')' 12) a"
 convert long_spaces "a$(repeat ' ' 1100)b"
+convert dissolved_in_phrase '"x (a) y" (b "c (d) e")'
+convert nested_unclosed_quote '(a "b) c (d e)'
+convert outermost_groups_unclosed '("a b) or (c d" e) x'
+convert and_not_chains 'a or and not b AND NOT or not c (x and not) not'
+convert long_run_beside_parentheses "($(repeat ' ' 1500)a b$(repeat ' ' 3000))$(repeat ' ' 1030)(c)"
+convert operator_groups 'a (or) b (and) (not c) (x) or'
 # Strategies as searchers paste them: line breaks, word-processor quotes,
 # field tags with spaces, operators among capitals, stray parentheses.
 convert pasted_lines '(asthma OR wheez*) AND\n(child* OR adolescen*) NOT\r\nadult*'
@@ -68,6 +77,9 @@ convert quote_in_phrase_group '"x ((a "b) c" y) z'
 # Written byte by byte, as iconv cannot make lone surrogates: a pair
 # (U+1F600), then U+DC00 alone in a group and U+D800 alone at the end.
 printf 'a\0 \0=\xd8\x00\xde \0(\0b\0 \0\x00\xdc \0c\0)\0 \0\x00\xd8' >convert/surrogates
+cp convert/surrogates differential/surrogates
+# U+FFFF among the words.
+printf 'a\0 \0\xff\xff \0(\0b\0 \0c\0)\0' >differential/nonchar
 
 tokens engine_words 0 ' ' '"' '' 'a "b c" d'
 tokens paired_quotes 0 ',' '[' ']' 'a,[b,c],d,[[e],f]'

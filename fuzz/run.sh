@@ -6,13 +6,14 @@
 # build-fuzz/corpus/<target>/ and any crashing, hanging or invariant-breaking
 # input to fuzz/artifacts/<target>/. Exits non-zero when any target fails.
 #
-#   fuzz/run.sh [SECONDS]      environment: BUILD_DIR (build-fuzz), JOBS (2)
+#   fuzz/run.sh [SECONDS]      environment: BUILD_DIR (build-fuzz), JOBS (2),
+#                              FUZZ_TARGETS (default: every target)
 set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 jobs=${JOBS:-2}
-targets=(convert tokens)
+targets=(${FUZZ_TARGETS:-convert differential tokens})
 
 CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DBOOLCONV_FUZZ=ON -DBOOLCONV_WERROR=ON \

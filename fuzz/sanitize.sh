@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Builds the whole project and its test suite with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/ and runs every test. Any
-# sanitizer report ends the process that made it, so it fails its test.
+# UndefinedBehaviorSanitizer in build-asan/ and runs every test. Then builds
+# the engine's own tests (no Qt) with ThreadSanitizer in build-tsan/ and runs
+# them, which covers conversions on several threads at once. Any sanitizer
+# report ends the process that made it, so it fails its test.
 #
 #   fuzz/sanitize.sh [extra cmake arguments]
-#   environment: BUILD_DIR (build-asan), JOBS (2)
+#   environment: BUILD_DIR (build-asan), TSAN_BUILD_DIR (build-tsan), JOBS (2)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-asan}
+tsan_build=${TSAN_BUILD_DIR:-$root/build-tsan}
 jobs=${JOBS:-2}
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
@@ -21,3 +24,17 @@ CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDeb
   -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" "$@" >/dev/null
 cmake --build "$build" -j"$jobs"
 ctest --test-dir "$build" --output-on-failure -j"$jobs"
+
+# ThreadSanitizer cannot be combined with AddressSanitizer: a tree of its own,
+# with just the engine and its tests.
+tsan_flags="-fsanitize=thread -fno-omit-frame-pointer"
+tsan_tests=(textfuncs/funclib_test conversion/boolfuncs_test)
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:abort_on_error=1}
+CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DBOOLCONV_WERROR=ON -DBOOLCONV_BUILD_UI=OFF \
+  -DCMAKE_CXX_FLAGS="$tsan_flags" -DCMAKE_EXE_LINKER_FLAGS="$tsan_flags" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$tsan_flags" >/dev/null
+cmake --build "$tsan_build" -j"$jobs" --target "${tsan_tests[@]##*/}"
+for test in "${tsan_tests[@]}"; do
+  "$tsan_build/$test" --gtest_brief=1
+done

@@ -1,6 +1,7 @@
 #include "textfuncs/funclib.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -16,8 +17,10 @@ Error InvalidCallError() { return Error(kInvalidCallError, kAppName, kInvalidCal
 
 namespace {
 
+// One per thread: conversions on different threads deliver their warnings to
+// their own thread's handler without any locking.
 WarningHandler& InstalledHandler() {
-  static WarningHandler handler;
+  thread_local WarningHandler handler;
   return handler;
 }
 
@@ -79,6 +82,92 @@ std::string ToUtf8(const Text& text) {
       put(0x80 | ((code >> 6) & 0x3F));
     }
     put(0x80 | (code & 0x3F));
+  }
+  out.resize(static_cast<size_t>(next - out.data()));
+  return out;
+}
+
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080u;
+constexpr size_t kWordBytes = sizeof(uint64_t);
+
+// The length of the valid UTF-8 sequence at the start of `bytes`, or 0 when
+// none starts there. The ranges of the second byte rule out overlong forms,
+// surrogates and code points above U+10FFFF.
+size_t SequenceLength(const unsigned char* bytes, size_t available) {
+  const unsigned char lead = bytes[0];
+  auto continuation = [&](size_t i, unsigned char low = 0x80, unsigned char high = 0xBF) {
+    return i < available && bytes[i] >= low && bytes[i] <= high;
+  };
+  if (lead < 0x80) return 1;
+  if (lead < 0xC2) return 0;  // a continuation byte, or an overlong two-byte form
+  if (lead < 0xE0) return continuation(1) ? 2 : 0;
+  if (lead < 0xF0) {
+    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;   // overlong below U+0800
+    const unsigned char high = lead == 0xED ? 0x9F : 0xBF;  // surrogates
+    return continuation(1, low, high) && continuation(2) ? 3 : 0;
+  }
+  if (lead > 0xF4) return 0;
+  const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;   // overlong below U+10000
+  const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;  // above U+10FFFF
+  return continuation(1, low, high) && continuation(2) && continuation(3) ? 4 : 0;
+}
+
+}  // namespace
+
+size_t FindInvalidUtf8(std::string_view text) {
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  size_t at = 0;
+  while (at < size) {
+    // Most text is ASCII: skip it a word at a time.
+    while (at + kWordBytes <= size) {
+      uint64_t word;
+      std::memcpy(&word, bytes + at, kWordBytes);
+      if (word & kHighBits) break;
+      at += kWordBytes;
+    }
+    if (at == size) break;
+    const size_t length = SequenceLength(bytes + at, size - at);
+    if (length == 0) return at;
+    at += length;
+  }
+  return std::string_view::npos;
+}
+
+Text FromUtf8(std::string_view text) {
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+  Text out;
+  out.resize(text.size());  // never more units than bytes
+  char16_t* next = out.data();
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = SequenceLength(bytes + at, text.size() - at);
+    uint32_t code = bytes[at];
+    switch (length) {
+      case 0:
+        code = 0xFFFD;
+        break;
+      case 2:
+        code = ((code & 0x1F) << 6) | (bytes[at + 1] & 0x3F);
+        break;
+      case 3:
+        code = ((code & 0x0F) << 12) | ((bytes[at + 1] & 0x3Fu) << 6) | (bytes[at + 2] & 0x3F);
+        break;
+      case 4:
+        code = ((code & 0x07) << 18) | ((bytes[at + 1] & 0x3Fu) << 12) |
+               ((bytes[at + 2] & 0x3Fu) << 6) | (bytes[at + 3] & 0x3F);
+        break;
+      default:
+        break;
+    }
+    at += length == 0 ? 1 : length;
+    if (code >= 0x10000) {
+      *next++ = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      *next++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+    } else {
+      *next++ = static_cast<char16_t>(code);
+    }
   }
   out.resize(static_cast<size_t>(next - out.data()));
   return out;

@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace boolconv {
@@ -55,20 +56,24 @@ Error InvalidCallError();
 // ---------------------------------------------------------------------------
 // Warning seam: how a trapped error reaches the user. The window installs a
 // modal warning box, the command-line tool collects or prints the prompt, and
-// tests record it. Not synchronized: install handlers before converting.
+// tests record it. Each thread has a handler of its own: a handler installed
+// on one thread receives the warnings of conversions on that thread only, so
+// engines converting on several threads at once never see each other's.
 
 // Receives the box's title, its prompt (lines separated by "\r\n") and its
 // style (kWarningStyle). Returns when the user has dismissed the warning.
 using WarningHandler = std::function<void(const Text& title, const Text& prompt, int32_t style)>;
 
-// Installs `handler` for all later warnings and returns the one it replaces.
-// An empty handler restores the default: the prompt, in UTF-8, on stderr.
+// Installs `handler` for all later warnings on the calling thread and returns
+// the one it replaces there. An empty handler restores the default: the
+// prompt, in UTF-8, on stderr.
 WarningHandler SetWarningHandler(WarningHandler handler);
 
-// Shows a warning through the installed handler (or the default).
+// Shows a warning through the calling thread's handler (or the default).
 void ShowWarning(const Text& title, const Text& prompt, int32_t style = kWarningStyle);
 
-// Installs a handler for the lifetime of the object, then restores the old one.
+// Installs a handler on the calling thread for the lifetime of the object,
+// then restores the old one. Create and destroy it on the same thread.
 class ScopedWarningHandler {
  public:
   explicit ScopedWarningHandler(WarningHandler handler)
@@ -90,6 +95,16 @@ Text Trim(const Text& text);
 // Encodes UTF-16 `text` as UTF-8. An unpaired surrogate becomes U+FFFD, so
 // the result is always valid UTF-8.
 std::string ToUtf8(const Text& text);
+
+// The offset of the first byte of the first sequence in `bytes` that is not
+// valid UTF-8 (a stray or missing continuation byte, an overlong form, a
+// surrogate, a code point above U+10FFFF), or std::string_view::npos when
+// all of `bytes` is valid.
+size_t FindInvalidUtf8(std::string_view bytes);
+
+// Decodes UTF-8 `bytes` into UTF-16. Each byte that starts no valid sequence
+// becomes U+FFFD; valid UTF-8 round-trips through ToUtf8 unchanged.
+Text FromUtf8(std::string_view bytes);
 
 // True when `text` is empty, spaces only, or U+0000 only. A mix of spaces and
 // U+0000 is not blank, nor is a tab.

@@ -3,6 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "testing/rng.h"
+#include "utf8.h"
+
 namespace boolconv {
 namespace {
 
@@ -208,6 +215,35 @@ TEST(StripEnclosingTest, Table) {
 TEST(ToUtf8Test, EncodesAndReplacesLoneSurrogates) {
   EXPECT_EQ(ToUtf8(u"a\u00e9\u20ac\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
   EXPECT_EQ(ToUtf8(Text(1, char16_t(0xD800)) + u"x"), "\xEF\xBF\xBDx");
+}
+
+TEST(Utf8Test, FindInvalidAgreesWithUtfcpp) {
+  // Random bytes drawn mostly from the lead and continuation ranges, so
+  // that every kind of sequence, whole or broken, turns up in every place.
+  constexpr std::string_view kBytes =
+      "a \x7F\x80\x8F\x90\x9F\xA0\xBF\xC0\xC1\xC2\xDF\xE0\xE1\xEC\xED\xEE\xEF"
+      "\xF0\xF1\xF3\xF4\xF5\xFF";
+  testing::Rng rng(8);
+  for (int i = 0; i < 200'000; ++i) {
+    std::string bytes;
+    // Long ASCII stretches take the word-at-a-time path.
+    if (rng.Below(4) == 0) bytes.assign(rng.Below(20), 'x');
+    for (size_t n = rng.Below(8); n > 0; --n) bytes += kBytes[rng.Below(kBytes.size())];
+    if (rng.Below(4) == 0) bytes.append(rng.Below(20), 'y');
+    const size_t expected = utf8::find_invalid(bytes);
+    ASSERT_EQ(FindInvalidUtf8(bytes), expected) << ::testing::PrintToString(bytes);
+    if (expected == std::string_view::npos) {
+      Text decoded;
+      utf8::utf8to16(bytes.begin(), bytes.end(), std::back_inserter(decoded));
+      ASSERT_EQ(FromUtf8(bytes), decoded) << ::testing::PrintToString(bytes);
+      ASSERT_EQ(ToUtf8(decoded), bytes);
+    }
+  }
+}
+
+TEST(Utf8Test, FromUtf8ReplacesEachBadByte) {
+  EXPECT_EQ(FromUtf8("a\xFF\xE2\x82z"), u"a\uFFFD\uFFFD\uFFFDz");
+  EXPECT_EQ(FromUtf8("\xF0\x9D\x84\x9E"), u"\U0001D11E");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Converts «a b or c» through the installed engine and checks both forms, and
+// Converts «a b or c» through the installed engine and checks both forms (and
+// one expression through the UTF-8 interface), and
 // that an engine error reaches the caller as boolconv::Error.
 
 #include <cstdio>
@@ -25,6 +26,9 @@ int main() {
   engine.ConvertBoolean(u"a b or c", operator_form, sign_form);
   bool ok = Check("operator form", operator_form, u"(a AND b or c)");
   ok = Check("sign form", sign_form, u"(+a +b c)") && ok;
+  // The UTF-8 interface, which the installed header documents first.
+  const boolconv::Conversion result = engine.Convert("a and not b");
+  ok = Check("UTF-8 operator form", boolconv::FromUtf8(result.operator_form), u"(a NOT b)") && ok;
 
   try {
     engine.ConvertBoolean(u"a)) or ((b", operator_form, sign_form);
