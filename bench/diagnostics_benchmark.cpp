@@ -1,7 +1,9 @@
-// Check and Tidy over the input shapes of shapes.h, beside ConvertBoolean on
-// the same texts in the same run: reading an expression for diagnostics
-// should cost no more than converting it. Sizes in characters (UTF-16 units
-// of ASCII text), 64 KB to 4 MB; the fitted complexity shows linearity.
+// Check and Tidy over the input shapes of shapes.h, beside ConvertBoolean
+// (one pass) and ConvertBooleanReference (step by step) on the same texts in
+// the same run: reading an expression for diagnostics repeats the reading
+// of the step-by-step conversion and should cost no more than it. Sizes in
+// characters (UTF-16 units of ASCII text), 64 KB to 4 MB; the fitted
+// complexity shows linearity.
 
 #include <benchmark/benchmark.h>
 
@@ -17,7 +19,7 @@ namespace {
 constexpr int64_t kSmallest = int64_t{64} << 10;
 constexpr int64_t kLargest = int64_t{4} << 20;
 
-enum class Step { kConvert, kCheck, kTidy };
+enum class Step { kConvert, kReference, kCheck, kTidy };
 
 void BM_Step(benchmark::State& state, Shape shape, Step step) {
   const Text input = ToText(MakeShape(shape, static_cast<size_t>(state.range(0))));
@@ -29,6 +31,10 @@ void BM_Step(benchmark::State& state, Shape shape, Step step) {
     switch (step) {
       case Step::kConvert:
         engine.ConvertBoolean(input, operator_form, sign_form);
+        benchmark::DoNotOptimize(operator_form.data());
+        break;
+      case Step::kReference:
+        engine.ConvertBooleanReference(input, operator_form, sign_form);
         benchmark::DoNotOptimize(operator_form.data());
         break;
       case Step::kCheck:
@@ -57,7 +63,10 @@ int main(int argc, char** argv) {
   const struct {
     Step step;
     const char* name;
-  } steps[] = {{Step::kConvert, "convert"}, {Step::kCheck, "check"}, {Step::kTidy, "tidy"}};
+  } steps[] = {{Step::kConvert, "convert"},
+               {Step::kReference, "reference"},
+               {Step::kCheck, "check"},
+               {Step::kTidy, "tidy"}};
   for (const ShapeInfo& info : kShapes) {
     for (const auto& step : steps) {
       benchmark::RegisterBenchmark((std::string(step.name) + "/" + std::string(info.name)).c_str(),

@@ -107,8 +107,7 @@ CodePoint CodePointAt(std::u16string_view text, size_t at) {
   return {unit, 1};
 }
 
-bool IsHiddenSeparator(char32_t code_point) {
-  if (code_point > U' ' && code_point < 0x80) return false;  // most text
+bool IsHiddenSeparatorSlow(char32_t code_point) {
   return (code_point >= 0x09 && code_point <= 0x0D) || code_point == 0x85 || code_point == 0xA0 ||
          code_point == 0x1680 || code_point == 0x180E ||
          (code_point >= 0x2000 && code_point <= 0x200B) || code_point == 0x2028 ||
@@ -116,8 +115,7 @@ bool IsHiddenSeparator(char32_t code_point) {
          code_point == 0x2060 || code_point == 0x3000 || code_point == 0xFEFF;
 }
 
-bool IsTypographicQuote(char32_t code_point) {
-  if (code_point < 0xAB) return false;  // most text
+bool IsTypographicQuoteSlow(char32_t code_point) {
   switch (code_point) {
     case 0x00AB:  // «
     case 0x00BB:  // »

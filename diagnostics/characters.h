@@ -22,14 +22,24 @@ struct CodePoint {
 };
 CodePoint CodePointAt(std::u16string_view text, size_t at);
 
+// Whether `code_point` may be a hidden separator or a typographic quote at
+// all: neither is printable ASCII, the bulk of any expression.
+inline bool MayBePastedMark(char32_t code_point) { return code_point < U' ' || code_point >= 0x7F; }
+
 // A character other than U+0020 that separates words to the eye: line
 // breaks, tabs and other white space, zero-width spaces, byte-order marks.
 // The converter splits words only at U+0020, so it joins words instead.
-bool IsHiddenSeparator(char32_t code_point);
+bool IsHiddenSeparatorSlow(char32_t code_point);
+inline bool IsHiddenSeparator(char32_t code_point) {
+  return MayBePastedMark(code_point) && IsHiddenSeparatorSlow(code_point);
+}
 
 // A double quotation mark that is not U+0022 (“ ” „ ‟ « » and the like),
 // which makes no phrase.
-bool IsTypographicQuote(char32_t code_point);
+bool IsTypographicQuoteSlow(char32_t code_point);
+inline bool IsTypographicQuote(char32_t code_point) {
+  return MayBePastedMark(code_point) && IsTypographicQuoteSlow(code_point);
+}
 
 // What a stretch of hidden separators is, for a message: "a line break",
 // "a tab", "2 no-break spaces (U+00A0)", "3 characters that are not spaces".

@@ -31,11 +31,6 @@ constexpr char16_t LowerAscii(char16_t unit) {
 struct Traced {
   std::u16string units;
   std::vector<size_t> origins;
-
-  void Push(char16_t unit, size_t origin) {
-    units.push_back(unit);
-    origins.push_back(origin);
-  }
 };
 
 // A replacement of the normalization. `to` is never longer than `from`; unit
@@ -179,40 +174,84 @@ bool NeedsSpacing(std::u16string_view units) {
   return false;
 }
 
+// The parentheses of an expression, counted once for the checks and the
+// balancing alike (trimming spaces leaves them all).
+struct Parentheses {
+  size_t opens = 0;
+  size_t closes = 0;
+  // How far the depth of the text as typed falls below 0: how many ")" find
+  // no "(" before them.
+  size_t unmatched_closes = 0;
+};
+
+Parentheses CountParentheses(std::u16string_view expression) {
+  Parentheses counts;
+  size_t depth = 0;
+  for (const char16_t unit : expression) {
+    if (unit == kOpenParen) {
+      ++counts.opens;
+      ++depth;
+    } else if (unit == kCloseParen) {
+      ++counts.closes;
+      if (depth > 0) {
+        --depth;
+      } else {
+        ++counts.unmatched_closes;
+      }
+    }
+  }
+  return counts;
+}
+
+// True when the walk will meet a ")" that closes no group. Normalization
+// puts (closes - opens) "(" in front when there are more ")", and wraps the
+// whole in one pair; so the walk fails once more ")" find no "(" before them
+// than those pairs can take.
+bool MeetsUnmatchedClose(const Parentheses& counts) {
+  const size_t prepended = counts.closes > counts.opens ? counts.closes - counts.opens : 0;
+  return counts.unmatched_closes >= prepended + 2;
+}
+
 // NormalizeBoolean, step for step, on a traced copy. False for blank input,
 // which the converter returns without wrapping or walking.
-bool Normalize(std::u16string_view expression, Traced& normal) {
+bool Normalize(std::u16string_view expression, const Parentheses& counts, Traced& normal) {
   const size_t first = expression.find_first_not_of(kSpace);
   if (first == std::u16string_view::npos) return false;
   const size_t last = expression.find_last_not_of(kSpace);
   const std::u16string_view trimmed = expression.substr(first, last - first + 1);
   if (trimmed.find_first_not_of(u'\0') == std::u16string_view::npos) return false;
 
-  const size_t opens = static_cast<size_t>(std::count(trimmed.begin(), trimmed.end(), kOpenParen));
-  const size_t closes =
-      static_cast<size_t>(std::count(trimmed.begin(), trimmed.end(), kCloseParen));
+  const size_t opens = counts.opens;
+  const size_t closes = counts.closes;
   const size_t prepended = closes > opens ? closes - opens : 0;
   const size_t appended = opens > closes ? opens - closes : 0;
 
   // Balanced, then every parenthesis spaced on its outer side. The first
   // unit is kept for the wrapping "(", which only comes after the passes.
-  const size_t padded_size = 1 + trimmed.size() + 2 * (opens + closes + prepended + appended) + 1;
-  normal.units.reserve(padded_size);
-  normal.origins.reserve(padded_size);
-  normal.Push(kOpenParen, kAdded);
+  const size_t padded_size = 1 + trimmed.size() + opens + closes + 2 * (prepended + appended);
+  normal.units.resize(padded_size);
+  normal.origins.resize(padded_size);
+  char16_t* units = normal.units.data();
+  size_t* origins = normal.origins.data();
+  size_t at = 0;
+  auto put = [&](char16_t unit, size_t origin) {
+    units[at] = unit;
+    origins[at++] = origin;
+  };
+  put(kOpenParen, kAdded);
   for (size_t i = 0; i < prepended; ++i) {
-    normal.Push(kSpace, kAdded);
-    normal.Push(kOpenParen, kAdded);
+    put(kSpace, kAdded);
+    put(kOpenParen, kAdded);
   }
   for (size_t i = 0; i < trimmed.size(); ++i) {
     const char16_t unit = trimmed[i];
-    if (unit == kOpenParen) normal.Push(kSpace, kAdded);
-    normal.Push(unit, first + i);
-    if (unit == kCloseParen) normal.Push(kSpace, kAdded);
+    if (unit == kOpenParen) put(kSpace, kAdded);
+    put(unit, first + i);
+    if (unit == kCloseParen) put(kSpace, kAdded);
   }
   for (size_t i = 0; i < appended; ++i) {
-    normal.Push(kCloseParen, kAdded);
-    normal.Push(kSpace, kAdded);
+    put(kCloseParen, kAdded);
+    put(kSpace, kAdded);
   }
 
   // Meanwhile the kept unit holds U+0000, which no pattern of the passes
@@ -239,31 +278,9 @@ bool Normalize(std::u16string_view expression, Traced& normal) {
   normal.units.resize(end - (begin - 1));
   normal.origins.resize(end - (begin - 1));
   normal.units[0] = kOpenParen;
-  normal.Push(kCloseParen, kAdded);
+  normal.units.push_back(kCloseParen);
+  normal.origins.push_back(kAdded);
   return true;
-}
-
-// True when the walk will meet a ")" that closes no group. Normalization
-// puts (closes - opens) "(" in front when there are more ")", and wraps the
-// whole in one pair, so that ")" is the first one that takes the depth of
-// the text as typed two below the number of "(" put in front.
-bool MeetsUnmatchedClose(std::u16string_view expression) {
-  int64_t depth = 0;
-  int64_t lowest = 0;
-  int64_t opens = 0;
-  int64_t closes = 0;
-  for (const char16_t unit : expression) {
-    if (unit == kOpenParen) {
-      ++depth;
-      ++opens;
-    } else if (unit == kCloseParen) {
-      --depth;
-      ++closes;
-      lowest = std::min(lowest, depth);
-    }
-  }
-  const int64_t prepended = std::max<int64_t>(0, closes - opens);
-  return lowest <= -2 - prepended;
 }
 
 // A unit of the walked text refers either to a position in the expression
@@ -542,9 +559,10 @@ OperatorKind OperatorWord(std::u16string_view text) {
 }
 
 Outcome ReadExpression(std::u16string_view expression, Reader& reader) {
-  if (MeetsUnmatchedClose(expression)) return Outcome::kUnmatchedClose;
+  const Parentheses counts = CountParentheses(expression);
+  if (MeetsUnmatchedClose(counts)) return Outcome::kUnmatchedClose;
   Traced normal;
-  if (!Normalize(expression, normal)) return Outcome::kBlank;
+  if (!Normalize(expression, counts, normal)) return Outcome::kBlank;
   Walk(normal, reader).Run();
   return Outcome::kConverted;
 }
