@@ -200,7 +200,9 @@ TEST(Cli, Runs) {
        1},
       {{"--check", "x OR y"}, "", "(x OR y)\n(x y)\n"},
       // lines and columns are those of the input, not of the tidied text
-      {{"--tidy", "--whole"}, "a\n\u201Cb c\u201D\n", "(a AND \"b c\")\n(+a +\"b c\")\n",
+      {{"--tidy", "--whole"},
+       "a\n\u201Cb c\u201D\n",
+       "(a AND \"b c\")\n(+a +\"b c\")\n",
        "boolconv-cli: line 1, column 2: info: Replaced a line break between \"a\" and "
        "\"\u201Cb\" with a space. [joined-words]\n"
        "boolconv-cli: line 2, column 1: info: Replaced the typographic quotation mark \u201C "
