@@ -1,15 +1,24 @@
 #include "cli/cli.h"
 
 #include <algorithm>
+#include <charconv>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
+#include <future>
 #include <istream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,7 +32,8 @@ namespace {
 constexpr std::string_view kProgram = "boolconv-cli";
 
 constexpr std::string_view kUsage =
-    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [EXPRESSION ...]\n";
+    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [--jobs=N]\n"
+    "                    [EXPRESSION ...]\n";
 
 constexpr std::string_view kHelp =
     "Converts Boolean search expressions into the operator form and the sign form.\n"
@@ -54,6 +64,9 @@ constexpr std::string_view kHelp =
     "             that acts as an operator in capitals\n"
     "  --whole    read all of standard input as one expression, for strategies\n"
     "             written over several lines\n"
+    "  --jobs=N   convert the lines of standard input on N threads at once\n"
+    "             (default: one per core); the results keep the order of the\n"
+    "             lines, and at a terminal lines convert one at a time\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "  --         end of options: later arguments are expressions, even if\n"
@@ -69,6 +82,12 @@ constexpr std::string_view kHelp =
 // encoding and is not part of the first expression.
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
+// The most threads --jobs may ask for.
+constexpr unsigned kMostJobs = 256;
+
+// One thread per core.
+unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
+
 struct Options {
   bool json = false;
   bool check = false;
@@ -77,6 +96,7 @@ struct Options {
   bool whole = false;
   bool help = false;
   bool version = false;
+  unsigned jobs = DefaultJobs();  // threads converting lines of standard input
   std::vector<std::string_view> expressions;
   std::string usage_error;  // set on a usage error
 };
@@ -121,13 +141,104 @@ std::string Where(const Source& source, const Text& expression, size_t start) {
              : Name(source) + ", line " + std::to_string(line) + ", " + at;
 }
 
+// Where results go: lines of standard output, and messages for standard
+// error, each of which must come after the output written before it.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Writes `text` and a line break to standard output.
+  virtual void Write(std::string_view text) = 0;
+  // Writes `text` and a line break to standard error, after everything
+  // written to standard output so far.
+  virtual void Message(std::string_view text) = 0;
+};
+
+// Writes to the streams, standard output through one large buffer.
+class StreamSink : public Sink {
+ public:
+  StreamSink(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+  void Write(std::string_view text) override {
+    WriteBytes(text);
+    WriteBytes("\n");
+  }
+
+  // Writes `bytes` as they are: small pieces gathered in one large buffer and
+  // handed on in large blocks; a piece of `direct` bytes or more goes out on
+  // its own, without a copy.
+  void WriteBytes(std::string_view bytes, size_t direct = kOutputBufferBytes) {
+    if (pending_.size() + bytes.size() >= kOutputBufferBytes || bytes.size() >= direct) {
+      out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+      pending_.clear();
+      if (bytes.size() >= direct) {
+        out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return;
+      }
+    }
+    pending_.append(bytes);
+  }
+
+  void Message(std::string_view text) override {
+    Flush();
+    err_ << text << '\n';
+  }
+
+  // Hands everything written so far to the output stream and flushes it.
+  void Flush() {
+    out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    pending_.clear();
+    out_.flush();
+  }
+
+ private:
+  static constexpr size_t kOutputBufferBytes = size_t{1} << 20;
+
+  std::ostream& out_;
+  std::ostream& err_;
+  std::string pending_;  // results not yet handed to `out_`
+};
+
+// Keeps results in memory, in order, until they can be written: a batch of
+// lines converted on another thread while earlier ones are written.
+class BufferSink : public Sink {
+ public:
+  void Write(std::string_view text) override {
+    out_.append(text);
+    out_.push_back('\n');
+  }
+  void Message(std::string_view text) override {
+    messages_.push_back({out_.size(), std::string(text)});
+  }
+
+  void Reserve(size_t bytes) { out_.reserve(bytes); }
+
+  // Writes everything to `sink` in the order it came; the long stretches of
+  // results between messages straight from here.
+  void WriteTo(StreamSink& sink) const {
+    size_t written = 0;
+    for (const auto& [at, text] : messages_) {
+      sink.WriteBytes(std::string_view(out_).substr(written, at - written), kDirectBytes);
+      sink.Message(text);
+      written = at;
+    }
+    sink.WriteBytes(std::string_view(out_).substr(written), kDirectBytes);
+  }
+
+ private:
+  static constexpr size_t kDirectBytes = size_t{64} << 10;
+
+  std::string out_;
+  std::vector<std::pair<size_t, std::string>> messages_;  // and where in out_ each belongs
+};
+
 // Converts expressions one at a time with one engine object and writes each
-// result as soon as it is known.
+// result to a sink as soon as it is known.
 class ExpressionWriter {
  public:
-  ExpressionWriter(const Options& options, bool flush_each_expression, std::ostream& out,
-                   std::ostream& err)
-      : options_(options), flush_each_expression_(flush_each_expression), out_(out), err_(err) {}
+  ExpressionWriter(const Options& options, Sink& sink) : options_(options), sink_(&sink) {}
+
+  // Sends later results to `sink`.
+  void set_sink(Sink& sink) { sink_ = &sink; }
 
   // Converts UTF-8 `expression` and writes the result. `source` names the
   // expression in messages. Returns false when the expression failed, or,
@@ -159,54 +270,21 @@ class ExpressionWriter {
     if (options_.json) {
       WriteJson(converted, std::move(error), diagnostics);
     } else {
-      for (const std::string& prompt : result_.warnings) {
-        Flush();  // keep the warning after the results of earlier expressions
-        err_ << prompt << '\n';
-      }
+      for (const std::string& prompt : result_.warnings) sink_->Message(prompt);
       if (converted) {
-        Write(result_.operator_form);
-        Write(result_.sign_form);
+        sink_->Write(result_.operator_form);
+        sink_->Write(result_.sign_form);
       } else {
-        Flush();
-        err_ << kProgram << ": " << Name(source) << ": " << error << '\n';
+        sink_->Message(std::string(kProgram) + ": " + Name(source) + ": " + error);
       }
     }
-    if (flush_each_expression_) Flush();
     const bool drew_warning =
         options_.check && std::any_of(diagnostics.begin(), diagnostics.end(),
                                       [](const auto& d) { return d.severity != Severity::kInfo; });
     return converted && !drew_warning;
   }
 
-  // Hands everything written so far to the output stream and flushes it.
-  void Flush() {
-    out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-    pending_.clear();
-    out_.flush();
-  }
-
  private:
-  // Results are gathered in one large buffer and written in large blocks; a
-  // result larger than the buffer goes out on its own, without a copy.
-  static constexpr size_t kOutputBufferBytes = size_t{1} << 20;
-
-  // Writes `text` and a line break.
-  void Write(std::string_view text) {
-    if (text.size() >= kOutputBufferBytes) {
-      out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-      pending_.clear();
-      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-      out_.put('\n');
-      return;
-    }
-    if (pending_.size() + text.size() >= kOutputBufferBytes) {
-      out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-      pending_.clear();
-    }
-    pending_.append(text);
-    pending_.push_back('\n');
-  }
-
   // Tidies `input` in place (its length in code points does not change, so
   // positions hold for both texts) and lists what --tidy and --check report.
   void Diagnose(Text& input, std::vector<Diagnostic>& diagnostics) const {
@@ -227,11 +305,11 @@ class ExpressionWriter {
 
   void WriteDiagnostics(const Source& source, const Text& input,
                         const std::vector<Diagnostic>& diagnostics) {
-    if (options_.json || diagnostics.empty()) return;
-    Flush();
+    if (options_.json) return;
     for (const Diagnostic& d : diagnostics) {
-      err_ << kProgram << ": " << Where(source, input, d.start) << ": " << SeverityName(d.severity)
-           << ": " << d.message << " [" << d.code << "]\n";
+      sink_->Message(std::string(kProgram) + ": " + Where(source, input, d.start) + ": " +
+                     std::string(SeverityName(d.severity)) + ": " + d.message + " [" + d.code +
+                     "]");
     }
   }
 
@@ -257,16 +335,13 @@ class ExpressionWriter {
     }
     // The engine's strings are valid UTF-8 (its input was checked); a
     // library's exception text might not be, and must not break the line.
-    Write(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    sink_->Write(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   }
 
   const Options& options_;
-  const bool flush_each_expression_;
-  std::ostream& out_;
-  std::ostream& err_;
+  Sink* sink_;
   BoolFuncs engine_;
-  Conversion result_;    // of the current expression; its memory serves the next one
-  std::string pending_;  // results not yet handed to `out_`
+  Conversion result_;  // of the current expression; its memory serves the next one
 };
 
 // Reads standard input in large blocks and splits it into lines without
@@ -355,6 +430,19 @@ Options ParseArguments(std::span<char* const> args) {
       options.tidy = options.capitals = true;
     } else if (text == "--whole") {
       options.whole = true;
+    } else if (text.starts_with("--jobs=")) {
+      const std::string_view count = text.substr(std::string_view("--jobs=").size());
+      unsigned jobs = 0;
+      const auto [end, failure] = std::from_chars(count.data(), count.data() + count.size(), jobs);
+      if (failure != std::errc() || end != count.data() + count.size() || jobs == 0 ||
+          jobs > kMostJobs) {
+        if (options.usage_error.empty()) {
+          options.usage_error = "--jobs needs a number of threads from 1 to " +
+                                std::to_string(kMostJobs) + ", not '" + std::string(count) + "'";
+        }
+      } else {
+        options.jobs = jobs;
+      }
     } else if (text == "--help") {
       options.help = true;
     } else if (text == "--version") {
@@ -391,6 +479,150 @@ bool ReadWhole(std::istream& in, std::string& expression) {
   return !in.bad();
 }
 
+// Converts the lines of standard input on `jobs` threads at once: lines are
+// gathered in batches, each batch converted by the next of `jobs` workers,
+// each with an engine of its own, and the results written in the order of
+// the lines as the batches finish. A line too long to be worth copying into
+// a batch is converted in place, in its turn, by `writer`.
+class ParallelLines {
+ public:
+  ParallelLines(const Options& options, unsigned jobs, StreamSink& sink, ExpressionWriter& writer)
+      : sink_(sink), writer_(writer) {
+    for (unsigned i = 0; i < jobs; ++i) workers_.push_back(std::make_unique<Worker>(options));
+  }
+
+  void Add(std::string_view line, uint64_t number) {
+    if (line.size() >= kLongLineBytes) {
+      Launch();
+      while (!running_.empty()) Finish();
+      if (!writer_.Convert(line, {"line", number})) all_converted_ = false;
+      return;
+    }
+    if (batch_.ends.empty()) batch_.first_line = number;
+    batch_.text.append(line);
+    batch_.ends.push_back(batch_.text.size());
+    if (batch_.text.size() >= kBatchBytes || batch_.ends.size() >= kBatchLines) Launch();
+  }
+
+  // Converts and writes what is left; returns whether every line converted.
+  bool Done() {
+    Launch();
+    while (!running_.empty()) Finish();
+    return all_converted_;
+  }
+
+ private:
+  // Enough lines that handing a batch over is a small part of its work, few
+  // enough that the first results come soon.
+  static constexpr size_t kBatchBytes = size_t{256} << 10;
+  static constexpr size_t kBatchLines = 2048;
+  static constexpr size_t kLongLineBytes = size_t{1} << 20;
+  // Parentheses, AND and signs the two forms of a line add, on the whole.
+  static constexpr size_t kFormsOverhead = 32;
+
+  struct Batch {
+    std::string text;          // the lines one after the other
+    std::vector<size_t> ends;  // where each line ends in `text`
+    uint64_t first_line = 0;
+  };
+  struct Converted {
+    BufferSink results;
+    bool all_converted = true;
+  };
+
+  // A thread that converts the batches handed to it, in turn, with one
+  // engine for all of them.
+  class Worker {
+   public:
+    explicit Worker(const Options& options) : thread_([this, &options] { Run(options); }) {}
+    ~Worker() {
+      {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+      }
+      ready_.notify_one();
+      thread_.join();
+    }
+
+    std::future<Converted> Submit(Batch batch) {
+      std::promise<Converted> promise;
+      std::future<Converted> future = promise.get_future();
+      {
+        const std::lock_guard lock(mutex_);
+        jobs_.push_back({std::move(batch), std::move(promise)});
+      }
+      ready_.notify_one();
+      return future;
+    }
+
+   private:
+    struct Job {
+      Batch batch;
+      std::promise<Converted> promise;
+    };
+
+    void Run(const Options& options) {
+      BufferSink unused;
+      ExpressionWriter writer(options, unused);
+      for (;;) {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        Converted converted;
+        // Both forms of a line are about as long as the line, and a bit more.
+        converted.results.Reserve(2 * job.batch.text.size() +
+                                  kFormsOverhead * job.batch.ends.size());
+        writer.set_sink(converted.results);
+        size_t start = 0;
+        const Batch& batch = job.batch;
+        for (size_t i = 0; i < batch.ends.size(); ++i) {
+          const std::string_view line =
+              std::string_view(batch.text).substr(start, batch.ends[i] - start);
+          if (!writer.Convert(line, {"line", batch.first_line + i})) {
+            converted.all_converted = false;
+          }
+          start = batch.ends[i];
+        }
+        job.promise.set_value(std::move(converted));
+      }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Job> jobs_;
+    bool stopping_ = false;
+    std::thread thread_;  // last: it starts once the members it uses exist
+  };
+
+  void Launch() {
+    if (batch_.ends.empty()) return;
+    running_.push_back(workers_[next_worker_]->Submit(std::move(batch_)));
+    next_worker_ = (next_worker_ + 1) % workers_.size();
+    batch_ = Batch();
+    // One batch more than workers, so that a worker never waits for the
+    // writing of another's results.
+    if (running_.size() > workers_.size()) Finish();
+  }
+
+  void Finish() {
+    const Converted converted = running_.front().get();
+    running_.pop_front();
+    converted.results.WriteTo(sink_);
+    if (!converted.all_converted) all_converted_ = false;
+  }
+
+  StreamSink& sink_;
+  ExpressionWriter& writer_;
+  std::vector<std::unique_ptr<Worker>> workers_;
+  size_t next_worker_ = 0;
+  Batch batch_;
+  std::deque<std::future<Converted>> running_;
+  bool all_converted_ = true;
+};
+
 }  // namespace
 
 int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::ostream& err,
@@ -410,21 +642,31 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
     return FinishOutput(out, err, kExitOk);
   }
 
-  ExpressionWriter writer(options, flush_each_expression, out, err);
+  StreamSink sink(out, err);
+  ExpressionWriter writer(options, sink);
   bool all_converted = true;
+  // A person at a terminal sees each result as soon as it is known, and so
+  // one expression is converted at a time.
+  auto convert = [&](std::string_view expression, const Source& source) {
+    if (!writer.Convert(expression, source)) all_converted = false;
+    if (flush_each_expression) sink.Flush();
+  };
   if (!options.expressions.empty()) {
     for (size_t i = 0; i < options.expressions.size() && out; ++i) {
-      if (!writer.Convert(options.expressions[i], {"argument", i + 1})) all_converted = false;
+      convert(options.expressions[i], {"argument", i + 1});
     }
   } else if (options.whole) {
     std::string expression;
     if (ReadWhole(in, expression)) {
-      all_converted = writer.Convert(expression, {});
+      convert(expression, {});
     } else {
       err << kProgram << ": cannot read standard input\n";
       all_converted = false;
     }
   } else {
+    std::optional<ParallelLines> batches;
+    if (options.jobs > 1 && !flush_each_expression)
+      batches.emplace(options, options.jobs, sink, writer);
     LineReader reader(in);
     std::string_view line;
     uint64_t line_number = 0;
@@ -435,15 +677,20 @@ int Run(std::span<char* const> args, std::istream& in, std::ostream& out, std::o
         // Input that is a byte-order mark alone is empty input: no expression.
         if (line.empty() && !reader.ended()) break;
       }
-      if (!writer.Convert(line, {"line", line_number})) all_converted = false;
+      if (batches) {
+        batches->Add(line, line_number);
+      } else {
+        convert(line, {"line", line_number});
+      }
     }
+    if (batches && !batches->Done()) all_converted = false;
     if (in.bad()) {
-      writer.Flush();
+      sink.Flush();
       err << kProgram << ": cannot read standard input\n";
       all_converted = false;
     }
   }
-  writer.Flush();
+  sink.Flush();
   return FinishOutput(out, err, all_converted ? kExitOk : kExitFailed);
 }
 

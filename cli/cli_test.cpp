@@ -71,7 +71,8 @@ const std::string kBom = "\xEF\xBB\xBF";  // UTF-8 byte-order mark
 const std::string kBomAb = "(" + kBom + "a AND b)\n(+" + kBom + "a +b)\n";
 const std::string kAbOrCJson = Json("(a AND b or c)", "(+a +b c)");
 constexpr char kUsage[] =
-    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [EXPRESSION ...]\n";
+    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [--jobs=N]\n"
+    "                    [EXPRESSION ...]\n";
 
 std::string UsageError(const std::string& option) {
   return "boolconv-cli: unknown option '" + option + "'\n" + kUsage +
@@ -263,6 +264,43 @@ TEST(Cli, CheckReportsPastedStrategies) {
     EXPECT_EQ(found, c.expected);
     EXPECT_EQ(result.exit_code, std::get<0>(c.expected[0]) == "lowercase-operator" ? 0 : 1);
   }
+}
+
+// Lines converted on several threads come out as they do on one: every
+// result, warning, error and finding in the order of the lines, across many
+// batches and a line too long for one.
+TEST(Cli, ParallelLinesKeepTheirOrder) {
+  const std::string kinds[] = {
+      "(asthma OR wheez*) AND (child* OR adolescen*)",  // converts
+      "a)) or ((b",                                     // fails
+      "x \"tai chi",                                    // warns
+      "a \xFF b",                                       // not UTF-8
+      "telehealth OR telemedicine AND\theart failure",  // draws findings
+      "",
+  };
+  std::string input;
+  for (int i = 0; i < 12000; ++i) {
+    input += kinds[(i * 7 + i / 5) % std::size(kinds)] + "\n";
+    if (i == 5000) input += std::string(3 << 20, 'w') + " or v\n";
+  }
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"--check"}, std::vector<std::string>{"--json", "--tidy"}}) {
+    std::vector<std::string> one = options;
+    one.push_back("--jobs=1");
+    std::vector<std::string> three = options;
+    three.push_back("--jobs=3");
+    const Case sequential = RunCli(one, input);
+    const Case parallel = RunCli(three, input);
+    EXPECT_GT(sequential.out.size(), input.size());
+    EXPECT_TRUE(sequential.out == parallel.out) << ::testing::PrintToString(options);
+    EXPECT_TRUE(sequential.err == parallel.err) << ::testing::PrintToString(options);
+    EXPECT_EQ(sequential.exit_code, 1);
+    EXPECT_EQ(parallel.exit_code, 1);
+  }
+  // A thread count that is no number is a usage error.
+  EXPECT_EQ(RunCli({"--jobs=0", "a"}).exit_code, 2);
+  EXPECT_EQ(RunCli({"--jobs=two", "a"}).err.substr(0, 52),
+            "boolconv-cli: --jobs needs a number of threads from ");
 }
 
 // Help goes to standard output; a failed write there must not end in success.

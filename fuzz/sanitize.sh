@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the whole project and its test suite with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-asan/ and runs every test. Then builds
-# the engine's own tests (no Qt) with ThreadSanitizer in build-tsan/ and runs
-# them, which covers conversions on several threads at once. Any sanitizer
+# the engine's own tests and the command-line tool (no Qt) with
+# ThreadSanitizer in build-tsan/ and runs them, which covers conversions on
+# several threads at once, in the engine and in the tool's --jobs. Any sanitizer
 # report ends the process that made it, so it fails its test.
 #
 #   fuzz/sanitize.sh [extra cmake arguments]
@@ -26,15 +27,15 @@ cmake --build "$build" -j"$jobs"
 ctest --test-dir "$build" --output-on-failure -j"$jobs"
 
 # ThreadSanitizer cannot be combined with AddressSanitizer: a tree of its own,
-# with just the engine and its tests.
+# with just the engine, the tool and their tests.
 tsan_flags="-fsanitize=thread -fno-omit-frame-pointer"
-tsan_tests=(textfuncs/funclib_test conversion/boolfuncs_test)
+tsan_tests=(textfuncs/funclib_test conversion/boolfuncs_test cli/cli_test)
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:abort_on_error=1}
 CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DBOOLCONV_WERROR=ON -DBOOLCONV_BUILD_UI=OFF \
-  -DCMAKE_CXX_FLAGS="$tsan_flags" -DCMAKE_EXE_LINKER_FLAGS="$tsan_flags" \
+  -DBOOLCONV_CLI_HUGE_PAGES=OFF -DCMAKE_CXX_FLAGS="$tsan_flags" -DCMAKE_EXE_LINKER_FLAGS="$tsan_flags" \
   -DCMAKE_SHARED_LINKER_FLAGS="$tsan_flags" >/dev/null
-cmake --build "$tsan_build" -j"$jobs" --target "${tsan_tests[@]##*/}"
+cmake --build "$tsan_build" -j"$jobs" --target "${tsan_tests[@]##*/}" boolconv-cli
 for test in "${tsan_tests[@]}"; do
   "$tsan_build/$test" --gtest_brief=1
 done
