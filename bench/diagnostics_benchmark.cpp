@@ -41,7 +41,7 @@ void BM_Step(benchmark::State& state, Shape shape, Step step) {
         found = Check(input).size();
         break;
       case Step::kTidy:
-        found = Tidy(input, {.capitalize_operators = true}).repairs.size();
+        found = Tidy(input).repairs.size();
         break;
     }
     benchmark::ClobberMemory();

@@ -78,36 +78,38 @@ void CheckCharacters(std::u16string_view text, std::vector<Diagnostic>& out) {
 
 enum class ParenSource { kTyped, kWrapper, kAdded };
 
-struct Paren {
-  ParenSource source;
-  size_t at;  // where the user typed it
-};
-
 void CheckParentheses(std::u16string_view text, std::vector<Diagnostic>& out) {
   const size_t opens = static_cast<size_t>(std::count(text.begin(), text.end(), u'('));
   const size_t closes = static_cast<size_t>(std::count(text.begin(), text.end(), u')'));
   if (opens == 0 && closes == 0) return;
   // The normalization puts the missing "(" in front and the missing ")" at
   // the end, then wraps everything in one more pair; the walk pairs them
-  // from the left.
-  std::vector<Paren> open{{ParenSource::kWrapper, 0}};
-  open.resize(1 + (closes > opens ? closes - opens : 0), {ParenSource::kAdded, 0});
+  // from the left. The open ones are, from the bottom, the wrapping "(",
+  // the added ones, and then only typed ones, whose positions are kept.
+  size_t open_added = 1 + (closes > opens ? closes - opens : 0);  // the wrapping "(" first
+  std::vector<size_t> open_typed;
   auto close = [&](ParenSource source, size_t at) {
-    const Paren opened = open.back();
-    open.pop_back();
-    if (source == ParenSource::kTyped && opened.source == ParenSource::kAdded) {
+    ParenSource opened = ParenSource::kTyped;
+    size_t opened_at = 0;
+    if (!open_typed.empty()) {
+      opened_at = open_typed.back();
+      open_typed.pop_back();
+    } else {
+      opened = --open_added == 0 ? ParenSource::kWrapper : ParenSource::kAdded;
+    }
+    if (source == ParenSource::kTyped && opened == ParenSource::kAdded) {
       Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
           "This \")\" has no \"(\" before it, so a \"(\" is added at the start of the expression "
           "and its group begins there. Add the \"(\" where the group begins, or remove this "
           "\")\".",
           at, at + 1);
-    } else if (source == ParenSource::kTyped && opened.source == ParenSource::kWrapper) {
+    } else if (source == ParenSource::kTyped && opened == ParenSource::kWrapper) {
       Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
           "This \")\" has no \"(\" before it, so it closes the whole expression early: what "
           "follows it is not converted, and its AND, OR and NOT stay as typed. Add the \"(\" "
           "where its group begins, or remove this \")\".",
           at, at + 1);
-    } else if (opened.source == ParenSource::kTyped && source != ParenSource::kTyped) {
+    } else if (opened == ParenSource::kTyped && source != ParenSource::kTyped) {
       Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
           source == ParenSource::kAdded
               ? "This \"(\" is never closed, so a \")\" is added at the end of the expression "
@@ -115,14 +117,14 @@ void CheckParentheses(std::u16string_view text, std::vector<Diagnostic>& out) {
                 "this \"(\"."
               : "This \"(\" is never closed, so its group runs to the end of the expression. Add "
                 "the \")\" where the group ends, or remove this \"(\".",
-          opened.at, opened.at + 1);
+          opened_at, opened_at + 1);
     }
   };
   for (size_t at = 0; at < text.size(); ++at) {
     if (text[at] == u'(') {
-      open.push_back({ParenSource::kTyped, at});
+      open_typed.push_back(at);
     } else if (text[at] == u')') {
-      if (open.empty()) {
+      if (open_typed.empty() && open_added == 0) {
         Add(out, codes::kUnmatchedClose, Severity::kError,
             "This \")\" has no \"(\" before it, so the expression cannot be converted. Remove "
             "it, or add the \"(\" it should close.",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,16 @@ constexpr char16_t kCloseParen = u')';
 constexpr char16_t kDoubleQuote = u'"';
 constexpr char16_t kSpace = u' ';
 
+// Positions in the expression and in the reading's own copy of it are
+// 32-bit where they fit, which halves the memory the reading walks through
+// (and keeps a long text's copies small enough to be reused, not mapped
+// afresh, from one reading to the next); `Origin` is their type.
+
 // The origin of a unit that the normalization added (a balancing or
 // wrapping parenthesis, or a space beside a parenthesis). Its top bit is
 // clear, unlike that of a reference to a converted group (kGroupRef).
-constexpr size_t kAdded = SIZE_MAX >> 1;
+template <typename Origin>
+constexpr Origin kAdded = std::numeric_limits<Origin>::max() >> 1;
 
 // The converter's spacing passes; longer space runs and deeper nests of
 // empty pairs than these undo are kept in part, here as there.
@@ -28,9 +35,10 @@ constexpr char16_t LowerAscii(char16_t unit) {
 }
 
 // The normalized text, each unit with the position it came from.
+template <typename Origin>
 struct Traced {
   std::u16string units;
-  std::vector<size_t> origins;
+  std::vector<Origin> origins;
 };
 
 // A replacement of the normalization. `to` is never longer than `from`; unit
@@ -50,11 +58,12 @@ constexpr Replacement kOrNot = {u" or not ", u" NOT ", {0, 1, 4, 6, 7}, true};
 // looking at inserted text, as the converter does. The text is rewritten in
 // place: `to` is never longer than `from`, and sources[k] >= k keeps every
 // origin read ahead of the writes. Returns whether anything was replaced.
-bool ReplaceAll(Traced& text, const Replacement& replacement) {
+template <typename Origin>
+bool ReplaceAll(Traced<Origin>& text, const Replacement& replacement) {
   const std::u16string_view from = replacement.from;
   const std::u16string_view to = replacement.to;
   std::u16string& units = text.units;
-  std::vector<size_t>& origins = text.origins;
+  std::vector<Origin>& origins = text.origins;
   const size_t size = units.size();
   // A plain loop: the patterns are eight or nine units long, too short for
   // the library's search to pay off.
@@ -103,9 +112,10 @@ bool ReplaceAll(Traced& text, const Replacement& replacement) {
 // ReplaceAll of a two-unit pattern by its unit `keep` (0 or 1), or by
 // nothing when `keep` is kRemove: the spacing passes' "( ", " )" and "()".
 constexpr int kRemove = -1;
-bool ReplacePair(Traced& text, char16_t first, char16_t second, int keep) {
+template <typename Origin>
+bool ReplacePair(Traced<Origin>& text, char16_t first, char16_t second, int keep) {
   std::u16string& units = text.units;
-  std::vector<size_t>& origins = text.origins;
+  std::vector<Origin>& origins = text.origins;
   const size_t size = units.size();
   auto matches = [&](size_t at) {
     return units[at] == first && at + 1 < size && units[at + 1] == second;
@@ -134,9 +144,10 @@ bool ReplacePair(Traced& text, char16_t first, char16_t second, int keep) {
 // ReplaceAll of "  " by " ", a run at a time: a run of k spaces becomes
 // ceil(k / 2), each pair keeping the origin of its first space. Matching
 // pair by pair would make long runs the costliest text to read.
-bool HalveSpaceRuns(Traced& text) {
+template <typename Origin>
+bool HalveSpaceRuns(Traced<Origin>& text) {
   std::u16string& units = text.units;
-  std::vector<size_t>& origins = text.origins;
+  std::vector<Origin>& origins = text.origins;
   const size_t size = units.size();
   size_t write = 0;
   bool changed = false;
@@ -214,7 +225,8 @@ bool MeetsUnmatchedClose(const Parentheses& counts) {
 
 // NormalizeBoolean, step for step, on a traced copy. False for blank input,
 // which the converter returns without wrapping or walking.
-bool Normalize(std::u16string_view expression, const Parentheses& counts, Traced& normal) {
+template <typename Origin>
+bool Normalize(std::u16string_view expression, const Parentheses& counts, Traced<Origin>& normal) {
   const size_t first = expression.find_first_not_of(kSpace);
   if (first == std::u16string_view::npos) return false;
   const size_t last = expression.find_last_not_of(kSpace);
@@ -232,26 +244,27 @@ bool Normalize(std::u16string_view expression, const Parentheses& counts, Traced
   normal.units.resize(padded_size);
   normal.origins.resize(padded_size);
   char16_t* units = normal.units.data();
-  size_t* origins = normal.origins.data();
+  Origin* origins = normal.origins.data();
   size_t at = 0;
-  auto put = [&](char16_t unit, size_t origin) {
+  constexpr Origin kPadding = kAdded<Origin>;
+  auto put = [&](char16_t unit, Origin origin) {
     units[at] = unit;
     origins[at++] = origin;
   };
-  put(kOpenParen, kAdded);
+  put(kOpenParen, kPadding);
   for (size_t i = 0; i < prepended; ++i) {
-    put(kSpace, kAdded);
-    put(kOpenParen, kAdded);
+    put(kSpace, kPadding);
+    put(kOpenParen, kPadding);
   }
   for (size_t i = 0; i < trimmed.size(); ++i) {
     const char16_t unit = trimmed[i];
-    if (unit == kOpenParen) put(kSpace, kAdded);
-    put(unit, first + i);
-    if (unit == kCloseParen) put(kSpace, kAdded);
+    if (unit == kOpenParen) put(kSpace, kPadding);
+    put(unit, static_cast<Origin>(first + i));
+    if (unit == kCloseParen) put(kSpace, kPadding);
   }
   for (size_t i = 0; i < appended; ++i) {
-    put(kCloseParen, kAdded);
-    put(kSpace, kAdded);
+    put(kCloseParen, kPadding);
+    put(kSpace, kPadding);
   }
 
   // Meanwhile the kept unit holds U+0000, which no pattern of the passes
@@ -279,23 +292,20 @@ bool Normalize(std::u16string_view expression, const Parentheses& counts, Traced
   normal.origins.resize(end - (begin - 1));
   normal.units[0] = kOpenParen;
   normal.units.push_back(kCloseParen);
-  normal.origins.push_back(kAdded);
+  normal.origins.push_back(kPadding);
   return true;
 }
 
 // A unit of the walked text refers either to a position in the expression
 // or, with this bit set, to a converted group that it stands for.
-constexpr size_t kGroupRef = size_t{1} << (sizeof(size_t) * 8 - 1);
-
-struct Span {
-  size_t start;
-  size_t end;
-};
+template <typename Origin>
+constexpr Origin kGroupRef = Origin{1} << (sizeof(Origin) * 8 - 1);
 
 // GetTokens' splitting at spaces with double-quoted phrases, one unit at a
 // time: a token ends at a space once it holds an even number of quotes.
+template <typename Origin>
 struct Token {
-  size_t start = 0;       // in the walked text
+  Origin start = 0;       // in the walked text
   bool active = false;    // a unit has been read since the last space
   bool odd = false;       // it holds an odd number of quotes: a phrase is open
   bool nonblank = false;  // it holds a unit other than U+0000
@@ -303,28 +313,45 @@ struct Token {
 
 // A group whose ")" has not been reached. Nests can be a million deep, so
 // it is kept small.
+template <typename Origin>
 struct OpenGroup {
-  size_t walked_start;   // its "(" in the walked text; 0 for the wrapping pair
-  size_t words_begin;    // its words in `words`
-  size_t pending_begin;  // quotes of dissolved nested groups that may dissolve it too
-  size_t last_direct_quote = kAdded;
-  Token token;
+  Origin walked_start;   // its "(" in the walked text; 0 for the wrapping pair
+  Origin words_begin;    // its words in `words`
+  Origin pending_begin;  // quotes of dissolved nested groups that may dissolve it too
+  Origin last_direct_quote = kAdded<Origin>;
+  Token<Origin> token;
   bool odd_direct_quotes = false;  // in its own text, not in nested groups
 };
 
 // An unclosed quote whose group dissolved, waiting for the first enclosing
 // group that does not dissolve with it.
+template <typename Origin>
 struct PendingQuote {
-  size_t quote;
-  size_t depth;  // of its group; the whole-expression pair is at depth 1
+  Origin quote;
+  Origin depth;  // of its group; the whole-expression pair is at depth 1
   bool expression_lost = false;
 };
 
+template <typename Origin>
 class Walk {
  public:
+  using Token = diagnostics::Token<Origin>;
+  using OpenGroup = diagnostics::OpenGroup<Origin>;
+  using PendingQuote = diagnostics::PendingQuote<Origin>;
+  static constexpr Origin kAdded = diagnostics::kAdded<Origin>;
+  static constexpr Origin kGroupRef = diagnostics::kGroupRef<Origin>;
+
+  // A size or index that the caller made sure fits.
+  static Origin Narrow(size_t value) { return static_cast<Origin>(value); }
+
+  struct Span {
+    Origin start;
+    Origin end;
+  };
+
   // The walk rewrites `normal` in place: it only ever shortens what it has
   // read (a converted group becomes one unit), so it writes behind itself.
-  Walk(Traced& normal, Reader& reader)
+  Walk(Traced<Origin>& normal, Reader& reader)
       : walked_(normal.units), refs_(normal.origins), reader_(reader) {}
 
   void Run() {
@@ -332,19 +359,19 @@ class Walk {
     const size_t size = walked_.size();
     for (size_t i = 0; i < size;) {
       const char16_t unit = walked_[i];
-      const size_t origin = refs_[i];
+      const Origin origin = refs_[i];
       if (!IsSpecial(unit)) {
         // A stretch of ordinary units extends the current word as a whole.
         size_t end = i + 1;
         while (end < size && !IsSpecial(walked_[end])) ++end;
-        const size_t at = walked_end_;
+        const Origin at = walked_end_;
         std::copy(walked_.begin() + static_cast<ptrdiff_t>(i),
                   walked_.begin() + static_cast<ptrdiff_t>(end),
                   walked_.begin() + static_cast<ptrdiff_t>(at));
         std::copy(refs_.begin() + static_cast<ptrdiff_t>(i),
                   refs_.begin() + static_cast<ptrdiff_t>(end),
                   refs_.begin() + static_cast<ptrdiff_t>(at));
-        walked_end_ += end - i;
+        walked_end_ += Narrow(end - i);
         i = end;
         if (open_.empty()) continue;
         Token& token = open_.back().token;
@@ -354,7 +381,8 @@ class Walk {
       }
       ++i;
       if (unit == kOpenParen) {
-        open_.push_back({walked_end_, words_.size(), pending_.size(), kAdded, {}, false});
+        open_.push_back(
+            {walked_end_, Narrow(words_.size()), Narrow(pending_.size()), kAdded, {}, false});
         Append(unit, origin);
         continue;
       }
@@ -383,7 +411,7 @@ class Walk {
            unit == u'\0';
   }
 
-  void Append(char16_t unit, size_t ref) {
+  void Append(char16_t unit, Origin ref) {
     walked_[walked_end_] = unit;
     refs_[walked_end_] = ref;
     ++walked_end_;
@@ -400,7 +428,7 @@ class Walk {
   }
 
   // Reads walked unit `at` into `group`'s tokenizer.
-  void Feed(OpenGroup& group, size_t at) {
+  void Feed(OpenGroup& group, Origin at) {
     Token& token = group.token;
     const char16_t unit = walked_[at];
     if (unit == kSpace) {
@@ -413,10 +441,10 @@ class Walk {
   }
 
   // Ends `token` before walked unit `end`; blank tokens are not words.
-  void FinishToken(Token& token, size_t end) {
+  void FinishToken(Token& token, Origin end) {
     token.active = false;
     if (!token.nonblank) return;
-    const size_t start = token.start;
+    const Origin start = token.start;
     Word word{};
     word.read_start = start;
     word.read_end = end;
@@ -435,18 +463,18 @@ class Walk {
 
   // Where walked unit `at` stands in the expression. Words begin and end
   // with units the user typed (the added ones are parentheses and spaces).
-  Span SpanOf(size_t at) const {
-    const size_t ref = refs_[at];
+  Span SpanOf(Origin at) const {
+    const Origin ref = refs_[at];
     if ((ref & kGroupRef) != 0) return group_spans_[ref & ~kGroupRef];
-    return {ref, ref + 1};
+    return {ref, static_cast<Origin>(ref + 1)};
   }
 
-  void Close(size_t close_origin) {
+  void Close(Origin close_origin) {
     OpenGroup group = open_.back();
     open_.pop_back();
-    const size_t depth = open_.size() + 1;
+    const Origin depth = Narrow(open_.size() + 1);
     OpenGroup* enclosing = open_.empty() ? nullptr : &open_.back();
-    const size_t close_at = walked_end_ - 1;
+    const Origin close_at = walked_end_ - 1;
 
     const bool quote_open = group.token.active && group.token.odd;
     if (quote_open) {
@@ -480,18 +508,19 @@ class Walk {
     reader_.ConvertedGroup(words, group.walked_start == 0);
     // The group becomes one word of the enclosing group, spanning its
     // parentheses where the user typed them.
-    const size_t open_origin = refs_[group.walked_start];
-    group_spans_.push_back({open_origin != kAdded ? open_origin : words.front().start,
-                            close_origin != kAdded ? close_origin + 1 : words.back().end});
+    const Origin open_origin = refs_[group.walked_start];
+    group_spans_.push_back({open_origin != kAdded ? open_origin : Narrow(words.front().start),
+                            close_origin != kAdded ? static_cast<Origin>(close_origin + 1)
+                                                   : Narrow(words.back().end)});
     words_.resize(group.words_begin);
     walked_end_ = group.walked_start;
-    Append(u'X', kGroupRef | (group_spans_.size() - 1));
+    Append(u'X', kGroupRef | Narrow(group_spans_.size() - 1));
     if (enclosing != nullptr) Feed(*enclosing, walked_end_ - 1);
   }
 
   // Quotes that dissolved nested groups but not `depth`'s group: how many
   // groups each one cost is known now.
-  void ReleasePending(size_t begin, size_t depth) {
+  void ReleasePending(Origin begin, Origin depth) {
     for (size_t i = begin; i < pending_.size(); ++i) {
       reader_.Unclosed({pending_[i].quote, pending_[i].depth - depth, false});
     }
@@ -514,7 +543,7 @@ class Walk {
     // The "(" stood inside an open phrase of the enclosing group, which
     // therefore splits the group's text differently: read it again.
     words_.resize(group.words_begin);
-    for (size_t at = group.walked_start; at < walked_end_; ++at) Feed(*enclosing, at);
+    for (Origin at = group.walked_start; at < walked_end_; ++at) Feed(*enclosing, at);
   }
 
   // The converter's item list: an operator word is an operator where an
@@ -537,14 +566,27 @@ class Walk {
   // The text as the walk has rewritten it so far is [0, walked_end_) of
   // walked_; per unit, refs_ holds its origin, or kGroupRef | group.
   std::u16string& walked_;
-  std::vector<size_t>& refs_;
-  size_t walked_end_ = 0;
+  std::vector<Origin>& refs_;
+  Origin walked_end_ = 0;
   Reader& reader_;
   std::vector<Span> group_spans_;
   std::vector<Word> words_;  // words of the open groups, innermost last
   std::vector<OpenGroup> open_;
   std::vector<PendingQuote> pending_;
 };
+
+// Expressions shorter than this are read with 32-bit positions: their
+// normalized text, at most four units per unit plus two, stays below the
+// top bit that marks a converted group.
+constexpr size_t kLongestForNarrowOrigins = size_t{1} << 28;
+
+template <typename Origin>
+Outcome ReadNormalized(std::u16string_view expression, const Parentheses& counts, Reader& reader) {
+  Traced<Origin> normal;
+  if (!Normalize(expression, counts, normal)) return Outcome::kBlank;
+  Walk<Origin>(normal, reader).Run();
+  return Outcome::kConverted;
+}
 
 }  // namespace
 
@@ -561,10 +603,11 @@ OperatorKind OperatorWord(std::u16string_view text) {
 Outcome ReadExpression(std::u16string_view expression, Reader& reader) {
   const Parentheses counts = CountParentheses(expression);
   if (MeetsUnmatchedClose(counts)) return Outcome::kUnmatchedClose;
-  Traced normal;
-  if (!Normalize(expression, counts, normal)) return Outcome::kBlank;
-  Walk(normal, reader).Run();
-  return Outcome::kConverted;
+  // The normalized text is at most four times as long as the expression.
+  if (expression.size() < kLongestForNarrowOrigins) {
+    return ReadNormalized<uint32_t>(expression, counts, reader);
+  }
+  return ReadNormalized<size_t>(expression, counts, reader);
 }
 
 }  // namespace boolconv::diagnostics
