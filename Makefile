@@ -8,11 +8,16 @@ JOBS      ?= 2
 WERROR    ?= ON
 CMAKE_ARGS ?=
 
-# Packages per purpose; `deps` installs only what is missing. The Debian
-# package (`make package`, and its test) needs dpkg-dev and file for the
-# library dependencies; the test also validates the desktop entry and renders
-# the man page.
-BUILD_PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev \
+# Debian packages per purpose; each target installs only what is missing.
+# The window (make run): a compiler, CMake and Qt, with Qt's display plugins,
+# which Qt's GUI library only recommends (without them the window cannot
+# open). Nothing of the page's.
+WINDOW_PACKAGES := cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins
+# Everything else make build compiles: the command-line tool and the tests.
+# The Debian package (`make package`, and its test) needs dpkg-dev and file
+# for the library dependencies; the test also validates the desktop entry and
+# renders the man page.
+BUILD_PACKAGES := $(WINDOW_PACKAGES) pkg-config libgtest-dev libgmock-dev \
                   libutfcpp-dev nlohmann-json3-dev \
                   dpkg-dev file desktop-file-utils groff-base
 BENCH_PACKAGES := libbenchmark-dev libxapian-dev time
@@ -20,9 +25,15 @@ FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
 # The page: Debian's Emscripten, which brings its system libraries prebuilt;
 # its JavaScript optimizer needs node-acorn. The page's browser test drives
-# Debian's chromium with playwright-core from npm (web/package-lock.json).
+# Debian's chromium with playwright-core from npm (web/package-lock.json),
+# on Node.js 18 or newer.
 WEB_PACKAGES     := emscripten node-acorn
 BROWSER_PACKAGES := chromium fonts-dejavu-core
+# Node.js and npm are Debian's where the machine has none. A Node.js the
+# machine already has is used as it is: asking apt for Debian's npm would
+# remove a Node.js package that bundles its own npm.
+NODE_PACKAGES := $(if $(shell command -v node),,nodejs) $(if $(shell command -v npm),,npm)
+MIN_NODE_MAJOR := 18
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # Configures a build folder. A new folder gets Ninja; one that exists keeps
@@ -43,20 +54,34 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps build web browser-deps test run package screenshot bench fuzz sanitize clean \
-        format
+.PHONY: all deps window-deps node-deps build window web browser-deps test run package \
+        screenshot bench fuzz sanitize clean format
 
 all: build
 
 deps:
 	$(call install_missing,$(BUILD_PACKAGES))
 
-# Configured on every build (a second or so), so that WERROR and CMAKE_ARGS
-# given on the command line always take effect.
+window-deps:
+	$(call install_missing,$(WINDOW_PACKAGES))
+
+# Everything: the window, the tool, the tests. Configured on every build (a
+# second or so), so that WERROR and CMAKE_ARGS given on the command line
+# always take effect.
 build: deps
 	$(CONFIGURE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DBOOLCONV_WERROR=$(WERROR) -DBOOLCONV_WEB_PAGE=$(abspath $(WEB_PAGE)) $(CMAKE_ARGS) >/dev/null
+	  -DBOOLCONV_WERROR=$(WERROR) -DBOOLCONV_BUILD_TESTS=ON -DBOOLCONV_BUILD_CLI=ON \
+	  -DBOOLCONV_WEB_PAGE=$(abspath $(WEB_PAGE)) $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+# Only the window, in the same folder: configured without the tool and the
+# tests, so that it needs none of their packages. What make build compiled
+# there stays, and the next make build turns them on again.
+window: window-deps
+	$(CONFIGURE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DBOOLCONV_WERROR=$(WERROR) -DBOOLCONV_BUILD_TESTS=OFF -DBOOLCONV_BUILD_CLI=OFF \
+	  $(CMAKE_ARGS) >/dev/null
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target boolconv
 
 # The browser page, a folder of static files in $(WEB_PAGE). The code is
 # compiled -O2, as the shipped programs are: -Os makes a page a third smaller
@@ -70,17 +95,26 @@ web: deps
 	cmake --build $(WEB_BUILD_DIR) -j$(JOBS)
 	@echo "The page: $(WEB_PAGE)/index.html"
 
+node-deps:
+	$(call install_missing,$(NODE_PACKAGES))
+	@major=$$(node -p 'process.versions.node.split(".")[0]'); \
+	if [ "$$major" -lt $(MIN_NODE_MAJOR) ]; then \
+	  echo "The browser test needs Node.js $(MIN_NODE_MAJOR) or newer;" \
+	       "$$(command -v node) is $$(node --version)." >&2; \
+	  exit 1; \
+	fi
+
 # What the page's browser test, measurements and screenshot run on.
-browser-deps: web/node_modules/.package-lock.json
+browser-deps: node-deps web/node_modules/.package-lock.json
 	$(call install_missing,$(BROWSER_PACKAGES))
 
-web/node_modules/.package-lock.json: web/package-lock.json
+web/node_modules/.package-lock.json: web/package-lock.json | node-deps
 	cd web && npm ci --no-audit --no-fund
 
 test: build web browser-deps
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
 
-run: build
+run: window
 	$(BUILD_DIR)/ui/boolconv
 
 # The Debian package, in $(BUILD_DIR); install it with apt-get install ./<file>.
