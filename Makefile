@@ -9,10 +9,10 @@ WERROR    ?= ON
 CMAKE_ARGS ?=
 
 # Debian packages per purpose; each target installs only what is missing.
-# The window (make run): a compiler, CMake and Qt, with Qt's display plugins,
-# which Qt's GUI library only recommends (without them the window cannot
-# open). Nothing of the page's.
-WINDOW_PACKAGES := cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins
+# The window (make run): a compiler, CMake and Qt (whose GUI library brings
+# the X11 display plugin; on Wayland the window opens through XWayland).
+# Nothing of the page's.
+WINDOW_PACKAGES := cmake ninja-build g++ qt6-base-dev
 # Everything else make build compiles: the command-line tool and the tests.
 # The Debian package (`make package`, and its test) needs dpkg-dev and file
 # for the library dependencies; the test also validates the desktop entry and
