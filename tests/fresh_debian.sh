@@ -58,10 +58,14 @@ InRoot() {
     "${proxies[@]}" "$@"
 }
 
-# Prints "<count> packages, <size> MB" for what dpkg has installed in the root.
-InstalledPackages() {
+# Prints "<packages> <installed MB> <downloaded MB>": what dpkg has installed
+# in the root, and the size of the packages apt has fetched into it.
+PackageTotals() {
+  local downloaded
+  downloaded=$(du -sm "$root/var/cache/apt/archives" | cut -f1)
   InRoot dpkg-query -W -f='${db:Status-Abbrev} ${Installed-Size}\n' |
-    awk '$1 == "ii" { count++; kib += $2 } END { printf "%d packages, %d MB", count, kib / 1024 }'
+    awk -v downloaded="$downloaded" '$1 == "ii" { count++; kib += $2 }
+      END { printf "%d %d %d\n", count, kib / 1024, downloaded }'
 }
 
 # --- Inside the namespaces: the steps ---------------------------------------
@@ -126,8 +130,8 @@ Step() {
   local name=$1 title=$2
   shift 2
   local log=$logs/$name.log started=$SECONDS status=0
-  local before
-  before=$(InstalledPackages)
+  local before after
+  read -ra before <<<"$(PackageTotals)"
   echo "== $title"
   "$@" "$log" || status=$?
   if ((status != 0)); then
@@ -135,7 +139,9 @@ Step() {
     tail -n 40 "$log" >&2
     exit 1
   fi
-  echo "   passed in $((SECONDS - started)) s; root before: $before; after: $(InstalledPackages)"
+  read -ra after <<<"$(PackageTotals)"
+  echo "   passed in $((SECONDS - started)) s; installed $((after[0] - before[0])) packages" \
+    "($((after[1] - before[1])) MB, $((after[2] - before[2])) MB downloaded)"
 }
 
 StepMakeRunFirst() {
@@ -280,7 +286,9 @@ if [[ -n $(git -C "$repo" status --porcelain --untracked-files=no) ]]; then
 fi
 git clone --quiet --no-local "$repo" "$root/root/boolconv"
 git -C "$root/root/boolconv" checkout --quiet --detach "$head"
-echo "== Root ready in $((SECONDS - started)) s: $(InstalledPackages), commit ${head:0:12}"
+read -ra totals <<<"$(PackageTotals)"
+echo "== Root ready in $((SECONDS - started)) s: ${totals[0]} packages (${totals[1]} MB)," \
+  "commit ${head:0:12}"
 
 # The steps run in new mount and PID namespaces: every mount and process of
 # the run (a window, a browser) ends with it, even when it is killed.
