@@ -31,8 +31,10 @@ WEB_PACKAGES     := emscripten node-acorn
 BROWSER_PACKAGES := chromium fonts-dejavu-core
 # Node.js and npm are Debian's where the machine has none. A Node.js the
 # machine already has is used as it is: asking apt for Debian's npm would
-# remove a Node.js package that bundles its own npm.
-NODE_PACKAGES := $(if $(shell command -v node),,nodejs) $(if $(shell command -v npm),,npm)
+# remove a Node.js package that bundles its own npm. Looked for only when
+# node-deps runs (after Emscripten, which brings Debian's nodejs unless a
+# nodejs package is there already), never on the window's path.
+NODE_PACKAGES = $(if $(shell command -v node),,nodejs) $(if $(shell command -v npm),,npm)
 MIN_NODE_MAJOR := 18
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
@@ -50,7 +52,8 @@ define install_missing
 	if [ -n "$$missing" ]; then \
 	  echo "Installing missing packages:" $$missing; \
 	  $(SUDO) apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive \
+	    apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 endef
 
@@ -97,10 +100,10 @@ web: deps
 
 node-deps:
 	$(call install_missing,$(NODE_PACKAGES))
-	@major=$$(node -p 'process.versions.node.split(".")[0]'); \
-	if [ "$$major" -lt $(MIN_NODE_MAJOR) ]; then \
-	  echo "The browser test needs Node.js $(MIN_NODE_MAJOR) or newer;" \
-	       "$$(command -v node) is $$(node --version)." >&2; \
+	@major=$$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null); \
+	if ! [ "$$major" -ge $(MIN_NODE_MAJOR) ] 2>/dev/null; then \
+	  echo "The browser test needs Node.js $(MIN_NODE_MAJOR) or newer; the PATH has" \
+	       "$$(command -v node || echo no node) $$(node --version 2>/dev/null)" >&2; \
 	  exit 1; \
 	fi
 

@@ -7,21 +7,23 @@
 #      WINDOW_SECONDS, and neither Node.js, npm, Emscripten nor chromium may
 #      have been installed on the way;
 #   2. make test: every test must pass;
-#   3. make run again, in the folder make test built, under a limit of
-#      WINDOW_SECONDS: the window must still be open when the limit ends it.
+#   3. make run again, in the folder make test built: the window must open
+#      within START_SECONDS and still be open WINDOW_SECONDS later.
 #
 #   sudo tests/fresh_debian.sh [--keep]
 #
 #   --keep   leave the root in build-fresh/root for a look inside
 #            (sudo chroot build-fresh/root); a later run replaces it
 #   environment: BOOLCONV_FRESH_CACHE, where the bare root is kept between
-#   runs (default /var/cache/boolconv); WINDOW_SECONDS (default 5)
+#   runs (default /var/cache/boolconv); START_SECONDS (default 30);
+#   WINDOW_SECONDS (default 5)
 #
-# The root uses the Debian mirror of the host's apt sources and trusts the
+# The root uses the Debian mirrors of the host's apt sources and trusts the
 # certificates the host trusts, so downloads behave as on the host. Its
 # mounts and processes live in namespaces of their own, which end with the
-# run however it ends. Each step's output is in build-fresh/logs/; a failing
-# step's last lines are printed and the script exits 1.
+# run however it ends (Ctrl+C, kill, or the script's own death). Each step's
+# output is in build-fresh/logs/; a failing step's last lines are printed and
+# the script exits 1. One run at a time per checkout.
 set -euo pipefail
 
 readonly kSuite=bookworm
@@ -38,12 +40,17 @@ work=$repo/build-fresh
 root=$work/root
 logs=$work/logs
 cache=${BOOLCONV_FRESH_CACHE:-/var/cache/boolconv}
+start_seconds=${START_SECONDS:-30}
 window_seconds=${WINDOW_SECONDS:-5}
 
 Fail() {
   echo "fresh-debian: $*" >&2
   exit 1
 }
+
+for limit in "$start_seconds" "$window_seconds"; do
+  [[ $limit =~ ^[1-9][0-9]*$ ]] || Fail "START_SECONDS and WINDOW_SECONDS take whole seconds"
+done
 
 # Runs a command inside the root, as root, with the environment a login on a
 # new machine has rather than the caller's. CI=true makes the browser test
@@ -88,7 +95,8 @@ RunWindow() {
   local make_pid=$! waited=0
   until pgrep -x boolconv >/dev/null; do
     if ! kill -0 "$make_pid" 2>/dev/null; then
-      wait "$make_pid" && status=0 || status=$?
+      local status=0
+      wait "$make_pid" || status=$?
       echo "make run ended (exit $status) before the window opened" >>"$log"
       return 1
     fi
@@ -116,7 +124,7 @@ CheckNothingOfThePage() {
   local found
   found=$(InRoot sh -c "for c in $kPageCommands; do command -v \$c; done; \
     dpkg-query -W -f='\${db:Status-Abbrev} \${Package}\n' $kPagePackages 2>/dev/null |
-    awk '\$1 == \"ii\" { print \$2 }'" || true)
+    awk '\$1 == \"ii\" { print \$2 }'; exit 0") || return
   if [[ -n $found ]]; then
     echo "make run installed what only the page needs:" $found
     return 1
@@ -151,10 +159,11 @@ StepMakeTest() {
   InRoot make -C /root/boolconv test >"$1" 2>&1
 }
 StepMakeRunAgain() {
-  RunWindow "$window_seconds" "$1"
+  RunWindow "$start_seconds" "$1"
 }
 
 Inside() {
+  (($$ == 1)) || Fail "--inside is how the script starts its own steps; run it without"
   # The shell is the first process of its PID namespace, which receives no
   # signal it does not handle.
   trap 'exit 130' INT
@@ -183,57 +192,62 @@ case ${1:-} in
   *) Fail "unknown argument '$1' (try --help)" ;;
 esac
 ((EUID == 0)) || Fail "debootstrap and chroot need root: run it with sudo"
-for command in unshare chroot pgrep git tar; do
+for command in unshare setpriv chroot pgrep git tar flock apt-get; do
   command -v "$command" >/dev/null || Fail "$command is missing on this machine"
 done
 
-# Prints "<uri> <suite> <components...>" for each Debian 12 entry of the
-# host's apt sources, one-line and deb822 alike.
+# Prints "<uri> <suite> <component>" for each Debian 12 index of the host's
+# apt sources, in apt's own order, as apt itself reads them (one-line and
+# deb822 files, disabled entries, options). Other publishers' repositories
+# are left out: their keys are not in the root.
 HostDebianSources() {
-  local list
-  for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [[ -f $list ]] || continue
-    awk '$1 == "deb" { sub(/ \[[^]]*\]/, ""); $1 = ""; sub(/^ /, ""); print }' "$list"
-  done
-  for list in /etc/apt/sources.list.d/*.sources; do
-    [[ -f $list ]] || continue
-    awk 'function flush() {
-           if (types ~ /(^| )deb( |$)/ && enabled != "no")
-             for (u = 1; u <= nu; u++) for (s = 1; s <= ns; s++) print uris[u], suites[s], comps
-           types = ""; enabled = ""; nu = ns = 0; comps = ""
-         }
-         /^[ \t]*$/ { flush(); next }
-         /^#/ { next }
-         { key = tolower($1); $1 = ""; sub(/^ /, "") }
-         key == "types:" { types = $0 }
-         key == "enabled:" { enabled = tolower($0) }
-         key == "uris:" { nu = split($0, uris, " ") }
-         key == "suites:" { ns = split($0, suites, " ") }
-         key == "components:" { comps = $0 }
-         END { flush() }' "$list"
-  done | awk -v suite="$kSuite" '$2 == suite || index($2, suite "-") == 1' | sort -u
+  apt-get indextargets --format '$(ORIGIN) $(TARGET_OF) $(CREATED_BY) $(REPO_URI) $(RELEASE) $(COMPONENT)' |
+    awk -v suite="$kSuite" '$1 == "Debian" && $2 == "deb" && $3 == "Packages" &&
+      ($5 == suite || index($5, suite "-") == 1) && !seen[$4 " " $5 " " $6]++ { print $4, $5, $6 }'
 }
 
 sources=$(HostDebianSources)
+if [[ -z $sources ]]; then
+  # apt names an index's publisher only once it has fetched the index.
+  apt-get update -qq
+  sources=$(HostDebianSources)
+fi
 mirror=$(awk -v suite="$kSuite" '$2 == suite { print $1; exit }' <<<"$sources")
-[[ -n $mirror ]] || Fail "no '$kSuite' entry in the host's apt sources to take the mirror from"
+[[ -n $mirror ]] || Fail "no Debian '$kSuite' entry in the host's apt sources to take the mirror from"
 
 if ! command -v debootstrap >/dev/null; then
   echo "Installing debootstrap on the host"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
 fi
 
 # The bare root is cached as a tarball named for what went into it.
 key=$(echo "$kSuite minbase $kBarePackages $mirror $(debootstrap --version)" | sha256sum | cut -c1-12)
 bare=$cache/debian-$kSuite-minbase-$key.tar
 mkdir -p "$cache" "$work"
+exec 9>"$work/.lock"
+flock -n 9 || Fail "another run is using $work"
 
-# Removes the root, unless --keep. Nothing is mounted in it outside the
-# namespaces, and --one-file-system keeps rm out of anything that still is.
+# Removes a folder of the run's. Its mounts live only in the run's namespace,
+# but a mount made by hand in a kept root would let rm reach beyond it
+# (--one-file-system does not stop at a bind mount of the same file system),
+# so any mount below it stops the run instead.
+RemoveTree() {
+  local tree
+  for tree in "$@"; do
+    if awk -v tree="$tree" '$5 == tree || index($5, tree "/") == 1 { found = 1 } END { exit !found }' \
+      /proc/self/mountinfo; then
+      Fail "something is mounted in $tree; unmount it (findmnt -R $tree) and run again"
+    fi
+    rm -rf --one-file-system "$tree"
+  done
+}
+
+# Removes the root, unless --keep.
 Cleanup() {
   local status=$?
-  if ((keep == 0)) && [[ -d $root ]]; then rm -rf --one-file-system "$root"; fi
-  rm -rf --one-file-system "$work/bare.tmp"
+  trap - EXIT
+  if ((keep == 0)); then RemoveTree "$root"; fi
+  RemoveTree "$work/bare.tmp"
   exit "$status"
 }
 trap Cleanup EXIT
@@ -241,10 +255,14 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 started=$SECONDS
+RemoveTree "$root" "$logs"
+mkdir -p "$logs"
+# One run makes the bare root; another waits for it rather than making its own.
+exec 8>"$cache/.lock"
+flock 8
 if [[ ! -f $bare ]]; then
   echo "== Making the bare root with debootstrap from $mirror (cached in $bare)"
-  rm -rf --one-file-system "$work/bare.tmp"
-  mkdir -p "$logs"
+  RemoveTree "$work/bare.tmp"
   # debootstrap mounts /proc and /sys in the root it makes; in a mount
   # namespace of its own those mounts cannot outlive it.
   unshare --mount debootstrap --variant=minbase --include="$kBarePackages" \
@@ -253,13 +271,14 @@ if [[ ! -f $bare ]]; then
     Fail "debootstrap failed; its log is $logs/debootstrap.log"
   }
   rm -rf "$work/bare.tmp/var/cache/apt/archives/"*.deb
-  tar --numeric-owner -C "$work/bare.tmp" -cf "$bare.tmp" .
-  mv "$bare.tmp" "$bare"
-  rm -rf --one-file-system "$work/bare.tmp"
+  partial=$(mktemp "$bare.XXXXXX")
+  tar --numeric-owner -C "$work/bare.tmp" -cf "$partial" .
+  mv "$partial" "$bare"
+  RemoveTree "$work/bare.tmp"
 fi
+flock -u 8
 
-rm -rf --one-file-system "$root" "$logs"
-mkdir -p "$root" "$logs"
+mkdir -p "$root"
 tar --numeric-owner -C "$root" -xpf "$bare"
 [[ -c $root/dev/null ]] || Fail "the bare root has no /dev/null; remove $bare and run again"
 
@@ -277,7 +296,8 @@ awk -v folder="$root/usr/local/share/ca-certificates/host" '
   /-----BEGIN CERTIFICATE-----/ { file = sprintf("%s/%04d.crt", folder, ++count) }
   file { print > file }
   /-----END CERTIFICATE-----/ { close(file); file = "" }' /etc/ssl/certs/ca-certificates.crt
-chroot "$root" update-ca-certificates >/dev/null 2>&1 || Fail "update-ca-certificates failed in the root"
+chroot "$root" update-ca-certificates >"$logs/certificates.log" 2>&1 ||
+  Fail "update-ca-certificates failed in the root; see $logs/certificates.log"
 
 # A clean checkout of HEAD, as a user's clone would be.
 head=$(git -C "$repo" rev-parse HEAD)
@@ -291,6 +311,14 @@ echo "== Root ready in $((SECONDS - started)) s: ${totals[0]} packages (${totals
   "commit ${head:0:12}"
 
 # The steps run in new mount and PID namespaces: every mount and process of
-# the run (a window, a browser) ends with it, even when it is killed.
-unshare --mount --pid --fork --kill-child --mount-proc "$0" --inside
+# the run (a window, a browser) ends with it. unshare keeps the namespaces'
+# first process from being signalled, so a signal to this script kills unshare,
+# whose end kills that process, and with it the namespaces; so does this
+# script's own end, however it comes.
+setpriv --pdeathsig KILL unshare --mount --pid --fork --kill-child --mount-proc \
+  "$BASH" "$0" --inside &
+inside=$!
+trap 'kill -KILL "$inside"; wait "$inside"; exit 130' INT
+trap 'kill -KILL "$inside"; wait "$inside"; exit 143' TERM
+wait "$inside"
 echo "fresh-debian: the README's set-up works on a fresh Debian 12 ($((SECONDS - started)) s in all)"
