@@ -318,7 +318,7 @@ echo "== Root ready in $((SECONDS - started)) s: ${totals[0]} packages (${totals
 setpriv --pdeathsig KILL unshare --mount --pid --fork --kill-child --mount-proc \
   "$BASH" "$0" --inside &
 inside=$!
-trap 'kill -KILL "$inside"; wait "$inside"; exit 130' INT
-trap 'kill -KILL "$inside"; wait "$inside"; exit 143' TERM
+trap 'kill -KILL "$inside"; wait "$inside" || true; exit 130' INT
+trap 'kill -KILL "$inside"; wait "$inside" || true; exit 143' TERM
 wait "$inside"
 echo "fresh-debian: the README's set-up works on a fresh Debian 12 ($((SECONDS - started)) s in all)"
