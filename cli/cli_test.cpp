@@ -157,7 +157,7 @@ TEST(Cli, Runs) {
       // and a byte-order mark in front left out.
       {{"--whole"}, "a\nor b\n", "(a\nor AND b)\n(+a\nor +b)\n"},
       {{"--whole"}, "\xEF\xBB\xBF(a b)\r\n", " (a AND b) \n (+a +b) \n"},
-      {{"--whole"}, "", "\n\n"},
+      {{"--whole"}, "", ""},  // no input is no expression, as in line mode
       {{"--whole"}, "a)) or ((b\n", "", "boolconv-cli: input: " + unmatched + "\n", 1},
       // --tidy converts the tidied expression; its repairs do not fail it.
       {{"--tidy"},

@@ -11,17 +11,24 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 namespace {
 
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+// The largest size that rounds up to whole huge pages without overflowing.
+constexpr std::size_t kLargestRoundable =
+    std::numeric_limits<std::size_t>::max() / kHugePageBytes * kHugePageBytes;
 
 }  // namespace
 
 void* operator new(std::size_t size) {
   void* block = nullptr;
   if (size >= kHugePageBytes) {
+    // Rounding a size this close to the largest one would wrap around to a
+    // small block; no such block could be had anyway.
+    if (size > kLargestRoundable) throw std::bad_alloc();
     const std::size_t rounded = (size + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
     block = std::aligned_alloc(kHugePageBytes, rounded);
     // Only advice: without huge pages the block is ordinary memory.

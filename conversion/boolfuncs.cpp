@@ -1,6 +1,8 @@
 #include "conversion/boolfuncs.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -182,19 +184,35 @@ void ConvertGroupPlaced(Text group, Text& operator_form, Text& sign_form, GroupS
 }
 
 // Follows, unit by unit, how ConvertGroup's tokenizer (space delimiter,
-// double-quote phrases) would split a group's content, counting the words
-// that are not blank, up to two. While the count stays below two and no
-// quote is left open, ConvertGroup is bound to return the skip marker and
-// show no warning, so the walk dissolves such a group without scanning its
-// text again. Chains of dissolved groups then cost linear time, not the
-// square of their depth.
+// double-quote phrases) splits a group's content: how many non-blank words
+// it has ended, up to two, and the word it is in. That settles what becomes
+// of the group without tokenizing it: with an open phrase at the end the
+// tokenizer warns and the group dissolves; with fewer than two words the
+// converter returns the skip marker and it dissolves; otherwise it converts.
+//
+// A dissolved group's content stays in the enclosing group's, between the
+// two spaces its parentheses turned into. The enclosing group takes in the
+// dissolved group's reading of that content rather than reading it again,
+// so chains and nests of dissolved groups, with or without warnings, cost
+// linear time, not the square of their depth. The content reads differently
+// when the enclosing group's phrase is open where it starts (the phrase runs
+// on into it), so each group is read both ways at once.
 class WordCounter {
  public:
+  enum class Fate { kConverts, kDissolves, kWarns };
+
+  // A reading from inside an open phrase: the start of a nested group's
+  // content when the enclosing group's phrase runs on into it.
+  static WordCounter InPhrase() {
+    WordCounter counter;
+    counter.in_word_ = counter.quote_open_ = true;
+    counter.blank_ = false;
+    return counter;
+  }
+
   void Add(char16_t unit) {
-    if (!known_) return;
-    if (in_word_ && quote_open_) {  // an open phrase takes every unit
+    if (OpenPhrase()) {  // an open phrase takes every unit
       if (unit == kDoubleQuote) quote_open_ = false;
-      blank_ = false;
       return;
     }
     if (unit == u' ') {
@@ -208,40 +226,35 @@ class WordCounter {
     if (unit == kDoubleQuote) quote_open_ = true;
     if (unit != u'\0') blank_ = false;
   }
-  void Add(const Text& units) {
+  void Add(std::u16string_view units) {
     for (const char16_t unit : units) Add(unit);
   }
 
-  // Takes in a nested group that dissolved with `nested_words` non-blank
-  // words and no open phrase: its parentheses turned to spaces, so its words
-  // stay words of their own here, unless one of our phrases is open and
-  // swallows them.
-  void AddDissolved(int nested_words) {
+  // Takes in a nested group that dissolved: its parentheses, now spaces,
+  // around its content, read as `outside` from outside any word and as
+  // `in_phrase` from inside an open phrase.
+  void AddDissolved(const WordCounter& outside, const WordCounter& in_phrase) {
     Add(u' ');
-    if (in_word_) {
-      known_ = false;
-      return;
-    }
-    words_ = std::min(kEnough, words_ + nested_words);
+    const WordCounter& content = OpenPhrase() ? in_phrase : outside;
+    words_ = std::min(kEnough, words_ + content.words_);
+    in_word_ = content.in_word_;
+    quote_open_ = content.quote_open_;
+    blank_ = content.blank_;
     Add(u' ');
   }
 
-  // The non-blank words counted so far, up to two.
-  int words() const { return words_; }
-
-  // Gives up on counting: the content changed in a way not followed here.
-  void Forget() { known_ = false; }
-
-  // Ends the content. True when it surely holds fewer than two non-blank
-  // words and no unclosed phrase.
-  bool Finish() {
-    if (!known_ || (in_word_ && quote_open_)) return false;
-    EndWord();
-    return words_ < kEnough;
+  // What becomes of a group whose whole content this reading, from outside
+  // any word, has followed.
+  Fate Finish() const {
+    if (OpenPhrase()) return Fate::kWarns;
+    const int words = std::min(kEnough, words_ + (in_word_ && !blank_ ? 1 : 0));
+    return words < kEnough ? Fate::kDissolves : Fate::kConverts;
   }
 
  private:
   static constexpr int kEnough = 2;
+
+  bool OpenPhrase() const { return in_word_ && quote_open_; }
 
   void EndWord() {
     if (in_word_ && !blank_) words_ = std::min(kEnough, words_ + 1);
@@ -249,7 +262,6 @@ class WordCounter {
     quote_open_ = false;
   }
 
-  bool known_ = true;
   bool in_word_ = false;
   bool quote_open_ = false;  // the current word holds an odd number of quotes
   bool blank_ = true;        // the current word is U+0000 only so far
@@ -271,6 +283,40 @@ Text PlaceholderFor(size_t row) {
   }
   return placeholder;
 }
+
+// Keeps warning prompts in a Conversion within the bounds kMostKeptWarnings
+// and kMostKeptWarningBytes set, and counts those it leaves out.
+class WarningBudget {
+ public:
+  explicit WarningBudget(Conversion& result) : result_(result) {}
+
+  // True when the next prompt would only be counted, so need not be made.
+  bool Full() const {
+    return !result_.warnings.empty() &&
+           (result_.warnings_dropped > 0 || result_.warnings.size() >= kMostKeptWarnings ||
+            kept_bytes_ >= kMostKeptWarningBytes);
+  }
+
+  // Counts a warning whose prompt was not made.
+  void Drop() { ++result_.warnings_dropped; }
+
+  void Keep(std::string prompt) {
+    // The first prompt is kept whatever its size; after one is left out, so
+    // are all that follow.
+    if (!result_.warnings.empty() &&
+        (result_.warnings_dropped > 0 || result_.warnings.size() >= kMostKeptWarnings ||
+         prompt.size() > kMostKeptWarningBytes - std::min(kept_bytes_, kMostKeptWarningBytes))) {
+      ++result_.warnings_dropped;
+      return;
+    }
+    kept_bytes_ += prompt.size();
+    result_.warnings.push_back(std::move(prompt));
+  }
+
+ private:
+  Conversion& result_;
+  size_t kept_bytes_ = 0;
+};
 
 }  // namespace
 
@@ -315,6 +361,44 @@ void ConvertGroup(Text group, Text& operator_form, Text& sign_form) {
 
 namespace {
 
+// The prompt the tokenizer shows when a group's `content` ends inside a
+// phrase: its text framed by the delimiter, as GetTokens frames it (a text
+// that ends in a space needs no closing one).
+Text TokenizerPrompt(std::u16string_view content) {
+  Text prompt;
+  prompt.reserve(std::size(fastpath::kTokenizerPrompt) + content.size() + 1);
+  for (const char c : std::string_view(fastpath::kTokenizerPrompt)) prompt.push_back(char16_t(c));
+  prompt.append(content);
+  if (!content.ends_with(u' ')) prompt.push_back(u' ');
+  return prompt;
+}
+
+// Builds that check the walk's shortcuts (the fuzzers' and a test's) run
+// ConvertGroup itself on every group whose fate the walk foresaw, and end
+// the program where the two disagree, in the fate or in the warning.
+void VerifyFate([[maybe_unused]] WordCounter::Fate fate,
+                [[maybe_unused]] std::u16string_view content) {
+#ifdef BOOLCONV_VERIFY_SHORTCUTS
+  std::vector<Text> prompts;
+  Text operator_form, sign_form;
+  {
+    const ScopedWarningHandler record(
+        [&prompts](const Text&, const Text& prompt, int32_t) { prompts.push_back(prompt); });
+    ConvertGroup(u"(" + Text(content) + u")", operator_form, sign_form);
+  }
+  using Fate = WordCounter::Fate;
+  const Fate actual = !prompts.empty()               ? Fate::kWarns
+                      : operator_form == kSkipMarker ? Fate::kDissolves
+                                                     : Fate::kConverts;
+  if (actual != fate ||
+      (fate == Fate::kWarns && prompts != std::vector{TokenizerPrompt(content)})) {
+    std::fprintf(stderr, "boolconv: the walk foresaw fate %d, ConvertGroup gives %d, for: %s\n",
+                 static_cast<int>(fate), static_cast<int>(actual), ToUtf8(Text(content)).c_str());
+    std::abort();
+  }
+#endif
+}
+
 // A placeholder in some text: where it stands in the operator form and in
 // the sign form of the text, and which group table row (0-based) it stands
 // for. Expansion splices by these offsets, so words the user typed that
@@ -355,6 +439,27 @@ struct BoolFuncs::Store {
   std::string operator_bytes, sign_bytes;
   std::vector<Text> prompts;
   std::vector<std::string> prompt_bytes;
+  // Where the walk sends the warning it gives itself for an unclosed quote
+  // it foresaw: nowhere (`quiet`, for the group table), into a Conversion
+  // within its budget, or else to the calling thread's warning handler.
+  bool quiet = false;
+  WarningBudget* budget = nullptr;
+
+  // Gives the tokenizer's warning for a group whose `content` ends inside a
+  // phrase; the prompt is made only where it will be kept.
+  void WarnUnclosedQuote(std::u16string_view content) const {
+    if (quiet) return;
+    if (budget != nullptr && budget->Full()) {
+      budget->Drop();
+      return;
+    }
+    const Text prompt = TokenizerPrompt(content);
+    if (budget != nullptr) {
+      budget->Keep(ToUtf8(prompt));
+    } else {
+      ShowWarning(kAppName, prompt);
+    }
+  }
 
   void Clear() {
     forms.clear();
@@ -460,6 +565,7 @@ std::vector<GroupRow> BoolFuncs::GroupTable() const {
                        : FromUtf8(store_->utf8.normal());
     const ScopedWarningHandler quiet([](const Text&, const Text&, int32_t) {});
     BoolFuncs walker;
+    walker.store_->quiet = true;
     Text sign;
     walker.ExpandGroups(working, sign);
     return walker.GroupTable();
@@ -495,6 +601,7 @@ void BoolFuncs::Convert(std::string_view utf8, Conversion& result) {
   if (!store_) store_ = std::make_unique<Store>();
   Store& store = *store_;
   result.warnings.clear();
+  result.warnings_dropped = 0;
   if (const size_t invalid = FindInvalidUtf8(utf8); invalid != std::string_view::npos) {
     store.Clear();
     const std::string byte = std::to_string(invalid + 1);
@@ -507,9 +614,16 @@ void BoolFuncs::Convert(std::string_view utf8, Conversion& result) {
   if (fast == fastpath::FastResult::kNeedsReference) {
     // Step by step in UTF-16; the bytes of the input are valid UTF-8, so
     // nothing is lost either way.
-    const ScopedWarningHandler collect([&result](const Text&, const Text& prompt, int32_t) {
-      result.warnings.push_back(ToUtf8(prompt));
-    });
+    WarningBudget budget(result);
+    const ScopedWarningHandler collect(
+        [&budget](const Text&, const Text& prompt, int32_t) { budget.Keep(ToUtf8(prompt)); });
+    // The walk's own warnings skip the handler: past the budget, their
+    // prompts are not even made.
+    struct BudgetInUse {
+      Store& store;
+      ~BudgetInUse() { store.budget = nullptr; }
+    } in_use{store};
+    store.budget = &budget;
     Text operator_text, sign_text;
     ConvertBooleanReference(FromUtf8(utf8), operator_text, sign_text);
     result.operator_form = ToUtf8(operator_text);
@@ -517,7 +631,9 @@ void BoolFuncs::Convert(std::string_view utf8, Conversion& result) {
     return;
   }
   store.Clear();
-  result.warnings.swap(store.prompt_bytes);
+  WarningBudget budget(result);
+  for (std::string& prompt : store.prompt_bytes) budget.Keep(std::move(prompt));
+  store.prompt_bytes.clear();
   if (fast == fastpath::FastResult::kUnmatchedClose) {
     throw Error(kUnmatchedCloseError, kAppName, kUnmatchedCloseDescription);
   }
@@ -552,7 +668,10 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
   struct OpenGroup {
     size_t start;       // offset of its "(" in `walked`
     size_t first_link;  // its first placeholder's index in `links`
-    WordCounter words;  // of its content so far
+    // Its content so far, read from outside any word, as its own tokenizer
+    // will, and from inside an open phrase, as the enclosing group's may.
+    WordCounter outside;
+    WordCounter in_phrase = WordCounter::InPhrase();
   };
   std::vector<OpenGroup> open_groups;
   std::vector<Link> links;  // the placeholders in `walked`, in order
@@ -569,7 +688,10 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
       continue;
     }
     if (unit != kCloseParen) {
-      if (!open_groups.empty()) open_groups.back().words.Add(unit);
+      if (!open_groups.empty()) {
+        open_groups.back().outside.Add(unit);
+        open_groups.back().in_phrase.Add(unit);
+      }
       continue;
     }
     if (open_groups.empty()) {
@@ -578,27 +700,26 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
     }
     OpenGroup group = std::move(open_groups.back());
     open_groups.pop_back();
-    WordCounter* enclosing = open_groups.empty() ? nullptr : &open_groups.back().words;
-    const bool surely_skipped = group.words.Finish();
-    if (!surely_skipped) {
+    OpenGroup* const enclosing = open_groups.empty() ? nullptr : &open_groups.back();
+    const std::u16string_view content =
+        std::u16string_view(walked).substr(group.start + 1, walked.size() - group.start - 2);
+    WordCounter::Fate fate = group.outside.Finish();
+    VerifyFate(fate, content);
+    if (fate == WordCounter::Fate::kWarns) store.WarnUnclosedQuote(content);
+    if (fate == WordCounter::Fate::kConverts) {
       scratch.link_offsets.clear();
       for (size_t i = group.first_link; i < links.size(); ++i) {
         scratch.link_offsets.push_back(links[i].operator_offset - group.start);
       }
       ConvertGroupPlaced(walked.substr(group.start), operator_form, group_sign_form, scratch);
+      if (operator_form == kSkipMarker) fate = WordCounter::Fate::kDissolves;
     }
-    if (surely_skipped || operator_form == kSkipMarker) {
+    if (fate != WordCounter::Fate::kConverts) {
       walked[group.start] = u' ';
       walked.back() = u' ';
-      if (enclosing == nullptr) continue;
-      // A group the converter dissolved without a warning held at most one
-      // word and no open phrase, just like one that surely dissolved.
-      if (surely_skipped) {
-        enclosing->AddDissolved(group.words.words());
-      } else if (scratch.token_count > 0) {
-        enclosing->AddDissolved(static_cast<int>(scratch.kept_count));
-      } else {
-        enclosing->Forget();
+      if (enclosing != nullptr) {
+        enclosing->outside.AddDissolved(group.outside, group.in_phrase);
+        enclosing->in_phrase.AddDissolved(group.outside, group.in_phrase);
       }
       continue;
     }
@@ -619,7 +740,10 @@ void BoolFuncs::ExpandGroups(Text& working_text, Text& sign_form) {
 
     // In `walked` a placeholder's offset is the same for both forms.
     const Text placeholder = PlaceholderFor(row);
-    if (enclosing != nullptr) enclosing->Add(placeholder);
+    if (enclosing != nullptr) {
+      enclosing->outside.Add(placeholder);
+      enclosing->in_phrase.Add(placeholder);
+    }
     links.resize(group.first_link);
     links.push_back({group.start, group.start, row});
     walked.resize(group.start);

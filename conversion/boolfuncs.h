@@ -25,6 +25,7 @@
 #ifndef BOOLCONV_CONVERSION_BOOLFUNCS_H_
 #define BOOLCONV_CONVERSION_BOOLFUNCS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,11 +74,21 @@ struct GroupRow {
   Text sign_form;
 };
 
+// How much of a conversion's warnings Convert keeps. An unclosed quote deep
+// in a nest warns once for each group around it, each prompt quoting its
+// whole group, so their text can grow with the square of the input: the
+// first prompt is kept in full, later ones while there are fewer than
+// kMostKeptWarnings and their text stays within kMostKeptWarningBytes, and
+// the rest are only counted.
+inline constexpr size_t kMostKeptWarnings = 64;
+inline constexpr size_t kMostKeptWarningBytes = size_t{1} << 20;
+
 // The result of a conversion in UTF-8.
 struct Conversion {
   std::string operator_form;
   std::string sign_form;
-  std::vector<std::string> warnings;  // the prompt of each tokenizer warning, in order
+  std::vector<std::string> warnings;  // the prompts of the first tokenizer warnings, in order
+  size_t warnings_dropped = 0;        // how many warnings came after those kept
 };
 
 // The conversion engine. One object serves any number of conversions, one at
@@ -91,7 +102,8 @@ class BoolFuncs {
   BoolFuncs& operator=(BoolFuncs&&) noexcept;
 
   // Converts UTF-8 `utf8` into `result`; the warnings are collected into
-  // result.warnings instead of being shown. Throws boolconv::Error for input
+  // result.warnings (as many as kMostKeptWarnings allows; the rest counted
+  // in result.warnings_dropped) instead of being shown. Throws boolconv::Error for input
   // that is not valid UTF-8 (kInvalidUtf8Error) and on a ")" that closes no
   // group; result's forms are then left unchanged and its warnings hold the
   // ones given before the failure. Reusing `result` reuses its memory.

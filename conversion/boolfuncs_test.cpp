@@ -189,6 +189,37 @@ TEST(ConvertBooleanTest, WarningsReachTheHandlerOfTheirOwnThread) {
   }
 }
 
+// Convert keeps the first warnings' prompts in full within its budget and
+// counts the rest, where ConvertBoolean shows every one. A quote deep in a
+// nest warns once for each group around it, each prompt quoting its group.
+TEST(ConvertTest, KeepsTheFirstWarningsAndCountsTheRest) {
+  const std::string big_group(kMostKeptWarningBytes * 3 / 4, 'w');
+  const struct {
+    std::string input;
+    size_t kept;
+  } cases[] = {
+      {"a \"b", 1},
+      {std::string(10, '(') + "\"" + std::string(10, ')'), 11},  // each level, and the whole
+      {std::string(1000, '(') + "\"" + std::string(1000, ')'), kMostKeptWarnings},
+      {"(a \"" + std::string(kMostKeptWarningBytes + 5, 'x') + ")",
+       1},  // the first, whatever its size
+      // a second prompt past the byte budget is left out, and so is every later one
+      {"((" + big_group + " \"b) " + big_group + ") \"c", 1},
+  };
+  BoolFuncs engine;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input.substr(0, 40));
+    WarningRecorder shown;
+    Text operator_form, sign_form;
+    engine.ConvertBoolean(FromUtf8(c.input), operator_form, sign_form);
+    const Conversion result = engine.Convert(c.input);
+    EXPECT_EQ(ToUtf8(operator_form), result.operator_form);
+    ASSERT_EQ(result.warnings.size(), c.kept);
+    EXPECT_EQ(result.warnings.size() + result.warnings_dropped, shown.prompts.size());
+    for (size_t i = 0; i < c.kept; ++i) EXPECT_EQ(result.warnings[i], ToUtf8(shown.prompts[i]));
+  }
+}
+
 TEST(NormalizeBooleanTest, Table) {
   const struct {
     Text input;

@@ -90,11 +90,6 @@ constexpr Unit kHole = static_cast<Unit>(~std::make_unsigned_t<Unit>{0});
 // dissolving group costs at most this many moves however much it holds.
 constexpr size_t kMoveLimit = 64;
 
-// What the tokenizer's warning says before the text it quotes, and the
-// space that frames the text.
-constexpr char kTokenizerPrompt[] =
-    "(GetTokens) Error: Invalid procedure call or argument\r\nLine:  ";
-
 // The spacing repairs of normalization run this many times.
 constexpr int kNormalizePasses = 10;
 // A run of spaces between two units that are not parentheses loses half its

@@ -67,6 +67,11 @@ bool ReplaceAll(std::basic_string<Unit>& text, std::string_view from, std::strin
   return true;
 }
 
+// What the tokenizer's warning says before the text it quotes, and the
+// space that frames the text.
+inline constexpr char kTokenizerPrompt[] =
+    "(GetTokens) Error: Invalid procedure call or argument\r\nLine:  ";
+
 enum class FastResult {
   kConverted,       // the forms are written; the warnings are in `prompts`
   kNeedsReference,  // nothing usable was written: convert step by step

@@ -1,0 +1,113 @@
+#include "cli/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <system_error>
+#include <thread>
+
+namespace boolconv::cli {
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [--jobs=N]\n"
+    "                    [EXPRESSION ...]\n";
+
+constexpr std::string_view kHelp =
+    "Converts Boolean search expressions into the operator form and the sign form.\n"
+    "\n"
+    "With EXPRESSION arguments, each argument is one expression. Without any,\n"
+    "each line of standard input is one expression.\n"
+    "\n"
+    "For each expression the operator form is written on one line and the sign\n"
+    "form on the next. A tokenizer warning goes to standard error; so does a\n"
+    "failed expression, named by its line number (or the number of the\n"
+    "expression argument), with nothing written to standard output for it.\n"
+    "\n"
+    "Options:\n"
+    "  --json     write one JSON object per expression and line instead:\n"
+    "             {\"operator\":...,\"sign\":...,\"warnings\":[...]} or\n"
+    "             {\"error\":...,\"warnings\":[...]}\n"
+    "  --check    also report what the conversion does to each expression\n"
+    "             (an unclosed quote, a line break that joins two words, an\n"
+    "             operator word read as a search word, ...): on standard error\n"
+    "             as \"boolconv-cli: line L, column C: warning: MESSAGE [CODE]\",\n"
+    "             or with --json as \"diagnostics\":[{\"code\",\"severity\",\n"
+    "             \"message\",\"start\",\"end\"}]; the exit status is 1 when any\n"
+    "             of them is a warning or an error\n"
+    "  --tidy     turn line breaks, tabs and other spacing characters into\n"
+    "             spaces and typographic double quotes into \" before converting,\n"
+    "             and report each change as a diagnostic\n"
+    "  --capitals with --tidy (which it implies), also write every and/or/not\n"
+    "             that acts as an operator in capitals\n"
+    "  --whole    read all of standard input as one expression, for strategies\n"
+    "             written over several lines\n"
+    "  --jobs=N   convert the lines of standard input on N threads at once\n"
+    "             (default: one per core); the results keep the order of the\n"
+    "             lines, and at a terminal lines convert one at a time\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n"
+    "  --         end of options: later arguments are expressions, even if\n"
+    "             they begin with \"-\"\n"
+    "\n"
+    "Input and output are UTF-8; a byte-order mark at the start of standard\n"
+    "input is dropped. Diagnostic positions (\"start\", \"end\") count Unicode\n"
+    "code points from 0, end exclusive.\n"
+    "Exit status: 0 if every expression converted (and, with --check, drew no\n"
+    "warning or error), 1 otherwise, 2 for a usage error.\n";
+
+// One thread per core.
+unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+}  // namespace
+
+std::string_view Usage() { return kUsage; }
+std::string_view Help() { return kHelp; }
+
+Options ParseArguments(std::span<char* const> args) {
+  Options options;
+  options.jobs = DefaultJobs();
+  bool options_ended = false;
+  for (const char* arg : args) {
+    const std::string_view text(arg);
+    if (options_ended || text.empty() || text.front() != '-') {
+      options.expressions.push_back(text);
+    } else if (text == "--") {
+      options_ended = true;
+    } else if (text == "--json") {
+      options.json = true;
+    } else if (text == "--check") {
+      options.check = true;
+    } else if (text == "--tidy") {
+      options.tidy = true;
+    } else if (text == "--capitals") {
+      options.tidy = options.capitals = true;
+    } else if (text == "--whole") {
+      options.whole = true;
+    } else if (text.starts_with("--jobs=")) {
+      const std::string_view count = text.substr(std::string_view("--jobs=").size());
+      unsigned jobs = 0;
+      const auto [end, failure] = std::from_chars(count.data(), count.data() + count.size(), jobs);
+      if (failure != std::errc() || end != count.data() + count.size() || jobs == 0 ||
+          jobs > kMostJobs) {
+        if (options.usage_error.empty()) {
+          options.usage_error = "--jobs needs a number of threads from 1 to " +
+                                std::to_string(kMostJobs) + ", not '" + std::string(count) + "'";
+        }
+      } else {
+        options.jobs = jobs;
+      }
+    } else if (text == "--help") {
+      options.help = true;
+    } else if (text == "--version") {
+      options.version = true;
+    } else if (options.usage_error.empty()) {
+      options.usage_error = "unknown option '" + std::string(text) + "'";
+    }
+  }
+  if (options.usage_error.empty() && options.whole && !options.expressions.empty()) {
+    options.usage_error = "--whole reads standard input and takes no EXPRESSION arguments";
+  }
+  return options;
+}
+
+}  // namespace boolconv::cli
