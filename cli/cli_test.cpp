@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -313,6 +314,50 @@ TEST(Cli, StandardOutput) {
   const Case full = RunCli({"a b or c"}, "", "/dev/full");
   EXPECT_EQ(full.err, "boolconv-cli: cannot write to standard output\n");
   EXPECT_EQ(full.exit_code, 1);
+}
+
+// Read and write failures end the run with one message and status 1, in
+// both modes; empty input is no expression in both.
+TEST(Cli, InputAndOutputFailures) {
+  const std::string cli = Quoted(BOOLCONV_CLI_PATH);
+  const std::string err = ::testing::TempDir() + "cli_test_failures.err";
+  auto run = [&](const std::string& redirections) {
+    const int status = std::system((cli + " " + redirections + " 2>" + Quoted(err)).c_str());
+    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(err));
+  };
+  const std::string cannot_read = "boolconv-cli: cannot read standard input\n";
+  for (const std::string mode : {"", "--whole "}) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(run(mode + "<&- >/dev/null"), std::make_pair(1, cannot_read));  // closed
+    EXPECT_EQ(run(mode + "</ >/dev/null"), std::make_pair(1, cannot_read));   // a folder
+    EXPECT_EQ(RunCli({mode.empty() ? "--json" : "--whole"}, "").out, "");
+  }
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  // Lines that warn, fail and convert, on one thread and several: the first
+  // failed write stops everything, and is the only thing said.
+  std::string lines;
+  const std::string kinds[] = {"a b\n", "x \"tai chi\n", "a)) or ((b\n"};
+  for (int i = 0; i < 100000; ++i) lines += kinds[i % 3];
+  for (const std::string jobs : {"--jobs=1", "--jobs=3"}) {
+    const Case full = RunCli({jobs}, lines, "/dev/full");
+    EXPECT_EQ(full.err, "boolconv-cli: cannot write to standard output\n") << jobs;
+    EXPECT_EQ(full.exit_code, 1);
+  }
+  std::remove(err.c_str());
+}
+
+// An unclosed quote in a deep nest warns once for each group around it: the
+// first 64 prompts are written, and how many more there were.
+TEST(Cli, WarningsBeyondTheBudgetAreCounted) {
+  const std::string nest = std::string(1000, '(') + "\"" + std::string(1000, ')');
+  const Case json = RunCli({"--json"}, nest + "\n");
+  const nlohmann::json object = nlohmann::json::parse(json.out);
+  EXPECT_EQ(object.at("warnings").size(), 64u);
+  EXPECT_EQ(object.at("warnings_dropped"), 1001 - 64);
+  const Case text = RunCli({nest});
+  EXPECT_TRUE(text.err.ends_with("boolconv-cli: argument 1: 937 more warnings not shown\n"))
+      << text.err.substr(text.err.size() - 200);
+  EXPECT_EQ(std::count(text.err.begin(), text.err.end(), '\n'), 2 * 64 + 1);
 }
 
 }  // namespace

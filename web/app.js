@@ -94,7 +94,13 @@
       SetOutput(signOutput, result.sign);
     }
     operatorOutput.dataset.convertedBy = convertedBy;
-    ShowMessages(warningsBox, result.warnings, (prompt) => [Element('p', '', prompt)]);
+    // Past the engine's budget, warnings are counted rather than listed.
+    const dropped = result.warnings_dropped ?
+        [`${result.warnings_dropped} more warnings like these are not shown.`] :
+        [];
+    ShowMessages(
+        warningsBox, [...result.warnings, ...dropped],
+        (text, i) => [Element('p', i < result.warnings.length ? '' : 'dropped', text)]);
     ShowDiagnostics(request.expression, result);
     Announce(result, request.announceNow);
     if (!firstResultShown) {

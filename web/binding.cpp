@@ -54,7 +54,8 @@ val DiagnosticArray(const std::vector<Diagnostic>& diagnostics) {
 
 // Converts `expression` and returns {operator, sign, warnings} or, when the
 // conversion fails, {error, warnings}: the object `boolconv-cli --json`
-// writes. `options` may hold tidy (convert the tidied expression and list the
+// writes, with "warnings_dropped" where more warnings came than are kept.
+// `options` may hold tidy (convert the tidied expression and list the
 // repairs, as --tidy does), check (list Check's diagnostics, as --check does)
 // and maxDiagnostics; with tidy or check the object holds "diagnostics", at
 // most maxDiagnostics of them, and "diagnosticCount", how many there are. A
@@ -66,14 +67,9 @@ val Convert(const std::u16string& expression, const val& options) {
   const size_t max_diagnostics = options["maxDiagnostics"].isNumber()
                                      ? options["maxDiagnostics"].as<size_t>()
                                      : std::numeric_limits<size_t>::max();
-  std::vector<std::string> warnings;
-  const ScopedWarningHandler collect_warnings(
-      [&warnings](const Text&, const Text& prompt, int32_t) {
-        warnings.push_back(ToUtf8(prompt));
-      });
-
   val result = val::object();
   std::vector<Diagnostic> diagnostics;
+  Conversion conversion;
   try {
     Text input(expression);
     // As boolconv-cli does: Tidy keeps every position, so the repairs and
@@ -92,20 +88,20 @@ val Convert(const std::u16string& expression, const val& options) {
                          return a.start < b.start || (a.start == b.start && a.end < b.end);
                        });
     }
-    Text operator_form;
-    Text sign_form;
-    Engine().ConvertBoolean(std::move(input), operator_form, sign_form);
-    // Through UTF-8, as the tool writes them: an unpaired surrogate becomes
-    // U+FFFD in the page too.
-    result.set("operator", ToUtf8(operator_form));
-    result.set("sign", ToUtf8(sign_form));
+    // Through UTF-8, as the tool converts: an unpaired surrogate becomes
+    // U+FFFD in the page too, and the warnings are kept within the same
+    // budget.
+    Engine().Convert(ToUtf8(input), conversion);
+    result.set("operator", std::move(conversion.operator_form));
+    result.set("sign", std::move(conversion.sign_form));
   } catch (const std::exception& e) {
     // The engine's error, or memory running out on a huge paste: either way
     // this expression fails and the page lives on.
     std::string error = e.what();
     result.set("error", error.empty() ? std::string("Unknown error.") : std::move(error));
   }
-  result.set("warnings", StringArray(warnings));
+  result.set("warnings", StringArray(conversion.warnings));
+  if (conversion.warnings_dropped > 0) result.set("warnings_dropped", conversion.warnings_dropped);
   if (tidy || check) {
     result.set("diagnosticCount", diagnostics.size());
     if (diagnostics.size() > max_diagnostics) diagnostics.resize(max_diagnostics);
