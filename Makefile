@@ -14,12 +14,12 @@ CMAKE_ARGS ?=
 # Nothing of the page's.
 WINDOW_PACKAGES := cmake ninja-build g++ qt6-base-dev
 # Everything else make build compiles: the command-line tool and the tests.
-# The Debian package (`make package`, and its test) needs dpkg-dev and file
-# for the library dependencies; the test also validates the desktop entry and
-# renders the man page.
+# The Debian packages (`make package`, and their test) need dpkg-dev and file
+# for the library dependencies; the test also validates the desktop entry,
+# renders the man pages and runs lintian on the packages.
 BUILD_PACKAGES := $(WINDOW_PACKAGES) pkg-config libgtest-dev libgmock-dev \
                   libutfcpp-dev nlohmann-json3-dev \
-                  dpkg-dev file desktop-file-utils groff-base
+                  dpkg-dev file desktop-file-utils groff-base lintian
 BENCH_PACKAGES := libbenchmark-dev libxapian-dev time
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
@@ -120,10 +120,12 @@ test: build web browser-deps
 run: window
 	$(BUILD_DIR)/ui/boolconv
 
-# The Debian package, in $(BUILD_DIR); install it with apt-get install ./<file>.
+# The Debian packages, in $(BUILD_DIR): boolconv (the window), boolconv-cli
+# and libboolconv-dev; install them with apt-get install ./<file>.
 package: build
 	cmake --build $(BUILD_DIR) --target package
-	@ls -1 $(BUILD_DIR)/*.deb
+	@ls -1 $(BUILD_DIR)/boolconv_*.deb $(BUILD_DIR)/boolconv-cli_*.deb \
+	  $(BUILD_DIR)/libboolconv-dev_*.deb
 
 # The README's picture of the window after a conversion, on a virtual display.
 screenshot: build web browser-deps
