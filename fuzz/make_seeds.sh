@@ -10,11 +10,15 @@ utf16() { printf '%b' "$1" | iconv -f UTF-8 -t UTF-16LE; }
 units() { echo $(($(utf16 "$1" | wc -c) / 2)); }
 byte() { printf "\\x$(printf %02x "$1")"; }
 
-# convert NAME TEXT: a seed of both conversion targets
+# convert NAME TEXT: a seed of both conversion targets and of the reading's
 convert() {
   utf16 "$2" >"convert/$1"
   utf16 "$2" >"differential/$1"
+  utf16 "$2" >"reading/$1"
 }
+
+# reading NAME TEXT: a seed of the reading target only
+reading() { utf16 "$2" >"reading/$1"; }
 
 # tokens NAME PASS_ON DELIMITER OPENING_QUOTE CLOSING_QUOTE TEXT
 tokens() {
@@ -32,7 +36,7 @@ tokens() {
 
 repeat() { local out=""; for ((i = 0; i < $2; ++i)); do out+="$1"; done; printf '%s' "$out"; }
 
-mkdir -p convert differential tokens
+mkdir -p convert differential tokens reading
 
 convert empty ''
 convert implicit_and 'a b or c'
@@ -64,6 +68,8 @@ convert outermost_groups_unclosed '("a b) or (c d" e) x'
 convert and_not_chains 'a or and not b AND NOT or not c (x and not) not'
 convert long_run_beside_parentheses "($(repeat ' ' 1500)a b$(repeat ' ' 3000))$(repeat ' ' 1030)(c)"
 convert operator_groups 'a (or) b (and) (not c) (x) or'
+# More warnings than Convert keeps: one for each group around the quote.
+convert warnings_past_budget "$(repeat '(' 70)\"$(repeat ')' 70)"
 # Strategies as searchers paste them: line breaks, word-processor quotes,
 # field tags with spaces, operators among capitals, stray parentheses.
 convert pasted_lines '(asthma OR wheez*) AND\n(child* OR adolescen*) NOT\r\nadult*'
@@ -78,8 +84,45 @@ convert quote_in_phrase_group '"x ((a "b) c" y) z'
 # (U+1F600), then U+DC00 alone in a group and U+D800 alone at the end.
 printf 'a\0 \0=\xd8\x00\xde \0(\0b\0 \0\x00\xdc \0c\0)\0 \0\x00\xd8' >convert/surrogates
 cp convert/surrogates differential/surrogates
+cp convert/surrogates reading/surrogates
 # U+FFFF among the words.
 printf 'a\0 \0\xff\xff \0(\0b\0 \0c\0)\0' >differential/nonchar
+
+# Search strategies as databases' users write them, for the reading: groups
+# within groups, quotes that never close, operator words in any case, the
+# characters of word processors and of other search syntaxes.
+reading pico_nested '((asthma OR wheez*) AND (child* OR adolescen*)) NOT (adult* OR elderly)'
+reading phrases_and_tags '("heart failure"[mh] OR "cardiac failure"[tiab]) AND (telemonitoring OR "remote monitoring")'
+reading mixed_case_operators '(Diabetes oR "blood glucose") aNd (insulin Or metformin) nOt "type 1"'
+reading lower_case_operators '(diabetes or glucose) and (insulin or metformin) and not review[pt]'
+reading not_chains 'cancer AND NOT (animals NOT humans) OR NOT mice and not (rat or not mouse)'
+reading unclosed_quote_in_group '(stroke OR "cerebrovascular accident) AND rehabilitation'
+reading unclosed_quote_nested '((tai chi OR "qigong) AND balance) OR (falls AND elderly)'
+reading unclosed_quote_at_end 'exercise AND ("quality of life'
+reading quotes_in_two_groups '("a b) c (d "e) f'
+reading phrase_holding_groups '"heart (failure)" OR "(cardiac arrest) (x y)" AND (z w)'
+reading apostrophe_quotes 'Crohn"s OR "Crohn'"'"'s disease" AND x"y"z'
+reading word_processor_quotes '(\u201crandomized controlled trial\u201d OR rct) AND \u2018placebo\u2019'
+reading guillemets '\u00absoins palliatifs\u00bb OR \u201ePalliativmedizin\u201c AND (cancer OR tumeur)'
+reading dashes 'covid\u201019 OR sars\u2013cov\u20132 OR "2019\u2011nCoV"'
+reading no_break_spaces 'heart\u00a0failure AND (ACE\u00a0inhibitor* OR sartan*)\u00a0OR\u202fARB'
+reading line_breaks '(depression OR anxiety) AND\n(adolescen* OR teen*)\nAND (app OR smartphone)'
+reading numbered_lines '#1 (asthma OR wheez*)\r\n#2 (child* OR infant*)\r\n#1 AND #2'
+reading line_syntax '(exp Diabetes Mellitus/ OR diabet*.tw.) AND (insulin adj3 pump*).ti,ab.'
+reading proximity '(pain NEAR/3 chronic) OR "low back pain" W/5 exercise'
+reading deep_real '(((a OR b) AND (c OR d)) OR ((e AND f) NOT (g OR h))) AND i'
+reading one_word_groups '(asthma) AND (child*) OR ((adult)) (( )) ()'
+reading operators_at_ends '(OR asthma) (AND child*) (asthma OR) AND (child* AND) NOT'
+reading operators_in_a_row 'asthma and or wheeze OR AND cough not not croup'
+reading closers_without_openers 'asthma) OR wheez*) AND (child*'
+reading unclosed_groups '((asthma OR wheez* AND (child* OR "young'
+reading spaced_field_tags 'asthma[MeSH Terms] OR "asthma"[Title/Abstract] AND child[All Fields]'
+reading wildcards 'wheez* OR wheez? OR wh$ez OR "bronch* spasm" OR (allerg* ?)'
+reading typed_placeholders '(1X OR 2X) AND (10X 12X) 3 X (9X)'
+reading invisible_separators 'asthma\tOR\u200bwheeze\ufeff AND (child\u3000OR\u2028infant)'
+reading scripts '(\u7cd6\u5c3f\u75c5 OR \U0001F600) AND "\u30a4\u30f3 \u30dd\u30f3\u30d7" NOT \u03b5\u03bb'
+reading fullwidth_parentheses '\uff08asthma OR wheeze\uff09 AND (child OR infant)'
+reading long_or_list '(a OR b OR c OR d OR e OR f OR g OR h OR i OR j) AND (k l m n o p) NOT (q OR r)'
 
 tokens engine_words 0 ' ' '"' '' 'a "b c" d'
 tokens paired_quotes 0 ',' '[' ']' 'a,[b,c],d,[[e],f]'

@@ -13,7 +13,7 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 jobs=${JOBS:-2}
-targets=(${FUZZ_TARGETS:-convert differential tokens})
+targets=(${FUZZ_TARGETS:-convert differential tokens reading})
 
 CMAKE_GENERATOR=Ninja cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DBOOLCONV_FUZZ=ON -DBOOLCONV_WERROR=ON \

@@ -32,9 +32,10 @@ const kContentTypes = {
   '.png': 'image/png',
 };
 
-// Serves the files of `folder` on 127.0.0.1 as any static host would.
-// Resolves to {url, close()}; `url` ends in "/".
-export async function ServeFolder(folder) {
+// Serves the files of `folder` on 127.0.0.1 as any static host would, with
+// `headers` added to each file's (a host's content policy, say). Resolves to
+// {url, close()}; `url` ends in "/".
+export async function ServeFolder(folder, headers = {}) {
   const root = path.resolve(folder);
   const server = http.createServer(async (request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://host').pathname);
@@ -42,8 +43,10 @@ export async function ServeFolder(folder) {
     try {
       if (!file.startsWith(root + path.sep) || !(await stat(file)).isFile()) throw new Error();
       const body = await readFile(file);
-      response.writeHead(
-          200, {'Content-Type': kContentTypes[path.extname(file)] || 'application/octet-stream'});
+      response.writeHead(200, {
+        ...headers,
+        'Content-Type': kContentTypes[path.extname(file)] || 'application/octet-stream',
+      });
       response.end(body);
     } catch {
       response.writeHead(404);

@@ -25,6 +25,9 @@ const kFrameInputLength = 10 * 1024;
 // A strategy line as searchers write them, repeated to make long inputs.
 const kStrategyLine =
     '(asthma OR wheez* OR "bronchial spasm") AND (child* OR adolescen*) NOT adult* ';
+// The strictest content policy the page runs under, worker included: scripts
+// from its own origin, WebAssembly compiled from them, a worker from a blob.
+const kStrictPolicy = `default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; worker-src blob:`;
 
 // boolconv-cli's JSON object for `expression`, with the page's options: every
 // diagnostic (--check), the tidy step when `tidy`. A multi-line expression is
@@ -49,7 +52,11 @@ function ReadPage(page) {
     const error = document.querySelector('#error .message');
     const shown =
         error ? {error: error.textContent} : {operator: $('operator').value, sign: $('sign').value};
-    shown.warnings = [...document.querySelectorAll('#warnings p')].map((p) => p.textContent);
+    shown.warnings =
+        [...document.querySelectorAll('#warnings p:not(.dropped)')].map((p) => p.textContent);
+    // Past the engine's budget the page says how many more warnings there were.
+    const dropped = document.querySelector('#warnings p.dropped');
+    if (dropped) shown.warnings_dropped = Number.parseInt(dropped.textContent, 10);
     const marks = [...document.querySelectorAll('#backdrop mark')];
     shown.diagnostics = [...document.querySelectorAll('#diagnostics button')].map(
         (button, i) => ({
@@ -116,6 +123,7 @@ function WorkerIdle(page) {
 let browser;
 let context;
 let server;
+let strictServer;  // the same page under kStrictPolicy
 const requested = [];
 
 before(async () => {
@@ -127,6 +135,7 @@ before(async () => {
     process.exit(kSkipped);
   }
   server = await ServeFolder(PageFolder());
+  strictServer = await ServeFolder(PageFolder(), {'Content-Security-Policy': kStrictPolicy});
   context = await browser.newContext();
   await context.grantPermissions(['clipboard-read', 'clipboard-write']);
   context.on('request', (request) => requested.push(request.url()));
@@ -135,6 +144,7 @@ before(async () => {
 after(async () => {
   await browser?.close();
   await server?.close();
+  await strictServer?.close();
 });
 
 async function OpenPage(fragment = '', base = server.url) {
@@ -145,8 +155,29 @@ async function OpenPage(fragment = '', base = server.url) {
     errors.push(`a ${dialog.type()} opened`);
     dialog.dismiss();
   });
+  // Errors on the console, a content policy's refusals among them, but for
+  // the missing icon that the browser asks for of its own accord.
+  const consoleErrors = [];
+  page.on('console', (message) => {
+    if (message.type() === 'error' && !message.location().url.endsWith('/favicon.ico')) {
+      consoleErrors.push(message.text());
+    }
+  });
+  await page.addInitScript(() => {
+    document.addEventListener('securitypolicyviolation', (event) => {
+      console.error(
+          `refused by the content policy: ${event.effectiveDirective} ${event.blockedURI}`);
+    });
+  });
+  page.consoleErrors = consoleErrors;
   await page.goto(`${base}${fragment ? `#${encodeURIComponent(fragment)}` : ''}`);
-  await page.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
+  // Converted, or told why it could not start (as under a content policy
+  // that forbids its WebAssembly).
+  await page.waitForFunction(
+      () => document.getElementById('operator').dataset.convertedBy ||
+          document.getElementById('error').textContent);
+  assert.ok(
+      await page.getAttribute('#operator', 'data-converted-by'), await page.textContent('#error'));
   page.errors = errors;
   return page;
 }
@@ -169,6 +200,8 @@ describe('conversions match boolconv-cli', () => {
     ['lower-case operator among capitals', '(do not resuscitate OR DNR)', kTyped],
     ['leading and trailing operators', 'NOT animals[mh] AND (asthma NOT)', kTyped],
     ['empty input', '', kTyped],
+    // One warning for each group around the quote: the first ones, then a count.
+    ['an unclosed quote deep in a nest', `${'('.repeat(150)}"x${')'.repeat(150)}`, kPastedAsIs],
     // Pasted from a document: line breaks join words unless tidied.
     [
       'multi-line paste, tidied', '(asthma OR wheez*) AND\r\n(child* OR adolescen*) NOT\r\nadult*',
@@ -450,10 +483,26 @@ describe('the page', () => {
     await page.close();
   });
 
+  test('runs, worker included, under a strict content policy', async () => {
+    // On the page's thread...
+    const expression = '((a b) or (c d)) e';
+    const page = await OpenPage(expression, strictServer.url);
+    assert.equal(await page.getAttribute('#operator', 'data-converted-by'), 'page');
+    AssertSameAsCli(await ReadPage(page), expression, true);
+    // ...and in its worker.
+    const large = kStrategyLine.repeat(Math.ceil(70 * 1024 / kStrategyLine.length));
+    assert.ok(large.length > kWorkerThreshold);
+    const entered = await Enter(page, large, {paste: true});
+    assert.equal(await page.getAttribute('#operator', 'data-converted-by'), 'worker');
+    AssertSameAsCli(await ReadPage(page), entered, true);
+    assert.deepEqual([page.errors, page.consoleErrors], [[], []]);
+    await page.close();
+  });
+
   test('loads nothing from the network', () => {
     const own = requested.filter(
-        (url) => url.startsWith(server.url) || url.startsWith('file:') || url.startsWith('data:') ||
-            url.startsWith('blob:'));
+        (url) => url.startsWith(server.url) || url.startsWith(strictServer.url) ||
+            url.startsWith('file:') || url.startsWith('data:') || url.startsWith('blob:'));
     assert.deepEqual(requested, own);
   });
 });
