@@ -84,7 +84,7 @@ void RunUtf8(benchmark::State& state, const std::string& input) {
   try {
     for (auto _ : state) {
       engine.Convert(input, result);
-      warnings_seen += static_cast<int64_t>(result.warnings.size());
+      warnings_seen += static_cast<int64_t>(result.warnings.size() + result.warnings_dropped);
       benchmark::DoNotOptimize(result.operator_form.data());
       benchmark::DoNotOptimize(result.sign_form.data());
     }
@@ -111,6 +111,16 @@ void BM_ChainDepth(benchmark::State& state) {
   RunUtf8(state, DissolvedChain(static_cast<size_t>(state.range(0))));
 }
 
+// Groups nested around one unclosed quote: every level dissolves with a
+// warning, so a conversion raises one per level; Convert keeps the first
+// ones and counts the rest, and costs time linear in the text.
+void BM_NestAroundQuote(benchmark::State& state) {
+  const size_t depth = static_cast<size_t>(state.range(0)) / 2;
+  const std::string input = std::string(depth, '(') + '"' + std::string(depth, ')');
+  RunUtf8(state, input);
+  state.SetComplexityN(static_cast<int64_t>(input.size()));
+}
+
 void RegisterBenchmarks() {
   for (const ShapeInfo& info : kShapes) {
     for (const auto& [interface, run] :
@@ -127,6 +137,13 @@ void RegisterBenchmarks() {
   auto* chain = benchmark::RegisterBenchmark("utf8/5_chain_depth", BM_ChainDepth)
                     ->Unit(benchmark::kMillisecond);
   for (const int64_t depth : kChainDepths) chain->Arg(depth);
+  // Only through Convert: ConvertBoolean hands every level's prompt to the
+  // warning handler, and those prompts hold the text of each level.
+  benchmark::RegisterBenchmark("utf8/9_nest_around_quote", BM_NestAroundQuote)
+      ->RangeMultiplier(kSizeStep)
+      ->Range(kMinUnits, kMaxUnits)
+      ->Complexity(benchmark::oN)
+      ->Unit(benchmark::kMillisecond);
 }
 
 // --write-shapes DIR [UNITS]: writes DIR/<shape>.txt, each one line.

@@ -4,6 +4,12 @@
 // of the step-by-step conversion and should cost no more than it. Sizes in
 // characters (UTF-16 units of ASCII text), 64 KB to 4 MB; the fitted
 // complexity shows linearity.
+//
+// Then the shapes that draw a finding every few characters, or once cost
+// the diagnostics a rescan per finding or per level of nesting
+// (DiagnosticShape), at 1 MB and 4 MB UTF-16 units, beside Convert (UTF-8,
+// what the tool runs) on the same text: Check and Tidy take time linear in
+// the text plus the findings.
 
 #include <benchmark/benchmark.h>
 
@@ -18,20 +24,26 @@ namespace {
 
 constexpr int64_t kSmallest = int64_t{64} << 10;
 constexpr int64_t kLargest = int64_t{4} << 20;
+constexpr int64_t kDiagnosticSmallest = int64_t{1} << 20;
 
-enum class Step { kConvert, kReference, kCheck, kTidy };
+enum class Step { kConvert, kConvertUtf8, kReference, kCheck, kTidy };
 
-void BM_Step(benchmark::State& state, Shape shape, Step step) {
-  const Text input = ToText(MakeShape(shape, static_cast<size_t>(state.range(0))));
+void Run(benchmark::State& state, const Text& input, Step step) {
   BoolFuncs engine;
   Text operator_form;
   Text sign_form;
+  const std::string utf8 = step == Step::kConvertUtf8 ? ToUtf8(input) : std::string();
+  Conversion converted;
   size_t found = 0;
   for (auto _ : state) {
     switch (step) {
       case Step::kConvert:
         engine.ConvertBoolean(input, operator_form, sign_form);
         benchmark::DoNotOptimize(operator_form.data());
+        break;
+      case Step::kConvertUtf8:
+        engine.Convert(utf8, converted);
+        benchmark::DoNotOptimize(converted.operator_form.data());
         break;
       case Step::kReference:
         engine.ConvertBooleanReference(input, operator_form, sign_form);
@@ -51,6 +63,14 @@ void BM_Step(benchmark::State& state, Shape shape, Step step) {
   state.counters["findings"] = static_cast<double>(found);
 }
 
+void BM_Step(benchmark::State& state, Shape shape, Step step) {
+  Run(state, ToText(MakeShape(shape, static_cast<size_t>(state.range(0)))), step);
+}
+
+void BM_DiagnosticStep(benchmark::State& state, DiagnosticShape shape, Step step) {
+  Run(state, MakeDiagnosticShape(shape, static_cast<size_t>(state.range(0))), step);
+}
+
 }  // namespace
 }  // namespace boolconv::bench
 
@@ -60,19 +80,32 @@ int main(int argc, char** argv) {
   // what is measured here.
   const boolconv::ScopedWarningHandler quiet(
       [](const boolconv::Text&, const boolconv::Text&, int32_t) {});
-  const struct {
+  struct StepName {
     Step step;
     const char* name;
-  } steps[] = {{Step::kConvert, "convert"},
-               {Step::kReference, "reference"},
-               {Step::kCheck, "check"},
-               {Step::kTidy, "tidy"}};
+  };
+  const StepName steps[] = {{Step::kConvert, "convert"},
+                            {Step::kReference, "reference"},
+                            {Step::kCheck, "check"},
+                            {Step::kTidy, "tidy"}};
   for (const ShapeInfo& info : kShapes) {
     for (const auto& step : steps) {
       benchmark::RegisterBenchmark((std::string(step.name) + "/" + std::string(info.name)).c_str(),
                                    BM_Step, info.shape, step.step)
           ->RangeMultiplier(4)
           ->Range(kSmallest, kLargest)
+          ->Complexity(benchmark::oN)
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  const StepName diagnostic_steps[] = {
+      {Step::kConvertUtf8, "convert_utf8"}, {Step::kCheck, "check"}, {Step::kTidy, "tidy"}};
+  for (const DiagnosticShapeInfo& info : kDiagnosticShapes) {
+    for (const auto& step : diagnostic_steps) {
+      benchmark::RegisterBenchmark((std::string(step.name) + "/" + std::string(info.name)).c_str(),
+                                   BM_DiagnosticStep, info.shape, step.step)
+          ->RangeMultiplier(4)
+          ->Range(kDiagnosticSmallest, kLargest)
           ->Complexity(benchmark::oN)
           ->Unit(benchmark::kMillisecond);
     }

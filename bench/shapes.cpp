@@ -1,5 +1,6 @@
 #include "bench/shapes.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "testing/rng.h"
@@ -167,7 +168,91 @@ std::string TypicalStrategy(Rng& rng) {
   return text;
 }
 
+// A one-line strategy as pasted from a word processor, with something for
+// the diagnostics to report every twenty characters or so: phrases in
+// typographic quotes, field tags with a space, a tab or a line break where
+// a space belongs, a lower-case "or" among capitals, AND and OR mixed
+// without parentheses, an operator at the start of a group. UTF-8.
+std::string PastedStrategy(Rng& rng) {
+  std::string text;
+  for (size_t group = 0, groups = 2 + rng.Below(3); group < groups; ++group) {
+    if (group > 0) text += rng.Below(2) == 0 ? " AND\n" : " AND ";
+    text += '(';
+    if (rng.Below(4) == 0) text += "NOT ";
+    for (size_t term = 0, terms = 2 + rng.Below(4); term < terms; ++term) {
+      if (term > 0) {
+        constexpr std::array<std::string_view, 8> kJoins = {" or ", " AND ", "\tOR ", " OR ",
+                                                            " OR ", " OR ",  " OR ",  " OR "};
+        text += rng.Pick(kJoins);
+      }
+      switch (rng.Below(4)) {
+        case 0:
+          text += "\u201C";
+          text += rng.Pick(kWords);
+          text += ' ';
+          text += rng.Pick(kWords);
+          text += "\u201D";
+          break;
+        case 1:
+          text += rng.Pick(kWords);
+          text += "[MeSH Terms]";
+          break;
+        default:
+          text += rng.Pick(kWords);
+      }
+    }
+    text += ')';
+  }
+  return text;
+}
+
+// `piece` `count` times, then `tail` `count` times.
+Text Repeated(std::u16string_view piece, size_t count, std::u16string_view tail = {}) {
+  Text text;
+  text.reserve((piece.size() + tail.size()) * count);
+  for (size_t i = 0; i < count; ++i) text += piece;
+  for (size_t i = 0; i < count; ++i) text += tail;
+  return text;
+}
+
+// Strategies from `next` side by side, separated by spaces, while they fit
+// in `units` (always at least one).
+template <typename Next>
+Text SideBySideStrategies(size_t units, Next next) {
+  Text text;
+  for (;;) {
+    const Text strategy = next();
+    const size_t needed = text.size() + (text.empty() ? 0 : 1) + strategy.size();
+    if (!text.empty() && needed > units) return text;
+    if (!text.empty()) text += u' ';
+    text += strategy;
+  }
+}
+
 }  // namespace
+
+Text MakeDiagnosticShape(DiagnosticShape shape, size_t units) {
+  Rng rng(kTypicalSeed);
+  switch (shape) {
+    case DiagnosticShape::kTypographicQuotes:
+      return Repeated(u"\u201Cx", std::max<size_t>(units / 2, 1));
+    case DiagnosticShape::kNestedMixedAndOr:
+      return Repeated(u"(a or b c ", std::max<size_t>(units / 11, 1), u")");
+    case DiagnosticShape::kUnclosedOpens:
+      return Repeated(u"(", std::max<size_t>(units, 1));
+    case DiagnosticShape::kTabs:
+      return Repeated(u"a\tb ", std::max<size_t>(units / 4, 1));
+    case DiagnosticShape::kTypicalLine:
+      return SideBySideStrategies(units, [&] { return ToText(TypicalStrategy(rng)); });
+    case DiagnosticShape::kPastedStrategies:
+      return SideBySideStrategies(units, [&] { return FromUtf8(PastedStrategy(rng)); });
+    case DiagnosticShape::kNestedPhrases:
+      return Repeated(u"(b \"a ", std::max<size_t>(units / 12, 1), u" d\" e)");
+    case DiagnosticShape::kDissolvingPhrases:
+      return Repeated(u"\" orx(", std::max<size_t>(units / 12, 1), u"\" and)");
+  }
+  return {};
+}
 
 std::string RealisticStrategy() {
   // Three concept blocks of 56 synonyms with 4 subgroups each, joined by AND

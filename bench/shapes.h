@@ -1,9 +1,10 @@
 // Deterministic input generators for the benchmarks: the input shapes whose
 // cost we track, and short everyday expressions for the command-line tool.
 //
-// Every generated text is ASCII, so its length in characters, in UTF-16
+// Every text of Shape is ASCII, so its length in characters, in UTF-16
 // units (what the engine sees) and in UTF-8 bytes (what the tool reads) is
-// the same number. Sizes below are in those units.
+// the same number. Sizes below are in those units; those of DiagnosticShape,
+// which holds other characters, in UTF-16 units.
 
 #ifndef BOOLCONV_BENCH_SHAPES_H_
 #define BOOLCONV_BENCH_SHAPES_H_
@@ -46,6 +47,46 @@ inline constexpr std::array<ShapeInfo, 8> kShapes = {{
     {Shape::kUnclosedQuote, "7_unclosed_quote", "unclosed quote, then many words"},
     {Shape::kSpaceAndNotRuns, "8_space_and_not_runs", "long runs of spaces and of \"and not\""},
 }};
+
+// Texts that draw a diagnostic every few characters, or whose diagnostics
+// once took time in the square of their size: what Check and Tidy are
+// measured on beside a plain conversion.
+enum class DiagnosticShape {
+  kTypographicQuotes,  // “x“x“x...: one long word, every other character a quote
+  kNestedMixedAndOr,   // (a or b c (a or b c (...))): every group mixes AND and OR
+  kUnclosedOpens,      // (((...: no "(" is ever closed
+  kTabs,               // a<tab>b a<tab>b ...: a joined pair of words every 4 characters
+  kTypicalLine,        // typical one-line strategies side by side, as WriteTypicalLine
+  kPastedStrategies,   // strategies pasted from a word processor: a finding every ~20
+  kNestedPhrases,      // (b "a (b "a (... d" e) d" e): phrases around converted groups
+  kDissolvingPhrases,  // " orx(" orx(... " and)" and): groups dissolving inside phrases
+};
+
+struct DiagnosticShapeInfo {
+  DiagnosticShape shape;
+  std::string_view name;  // benchmark name
+  std::string_view description;
+};
+
+inline constexpr std::array<DiagnosticShapeInfo, 8> kDiagnosticShapes = {{
+    {DiagnosticShape::kTypographicQuotes, "d1_typographic_quotes",
+     "a typographic quote before every word, no spaces"},
+    {DiagnosticShape::kNestedMixedAndOr, "d2_nested_mixed_and_or",
+     "nested groups each mixing AND and OR"},
+    {DiagnosticShape::kUnclosedOpens, "d3_unclosed_opens", "only unclosed \"(\""},
+    {DiagnosticShape::kTabs, "d4_tabs", "pairs of words joined by a tab"},
+    {DiagnosticShape::kTypicalLine, "d5_typical_line", "typical strategies on one line"},
+    {DiagnosticShape::kPastedStrategies, "d6_pasted_strategies",
+     "pasted strategies with a finding every ~20 characters"},
+    {DiagnosticShape::kNestedPhrases, "d7_nested_phrases",
+     "phrases around nested converted groups"},
+    {DiagnosticShape::kDissolvingPhrases, "d8_dissolving_phrases",
+     "nested groups dissolving inside phrases"},
+}};
+
+// Builds `shape` in at most `units` UTF-16 units, as close to that as whole
+// pieces of the shape allow.
+Text MakeDiagnosticShape(DiagnosticShape shape, size_t units);
 
 // Builds `shape` in at most `units` characters, as close to that as whole
 // pieces of the shape allow. Tiny sizes still give one smallest instance.

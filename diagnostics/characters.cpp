@@ -1,7 +1,6 @@
 #include "diagnostics/characters.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <tuple>
 
 #include "textfuncs/funclib.h"
@@ -35,9 +34,12 @@ constexpr SeparatorName kSeparatorNames[] = {
     {0xFEFF, "a byte-order mark", "byte-order marks", true},
 };
 
+// "U+00A0": at least four hexadecimal digits.
 std::string CodeOf(char32_t code_point) {
-  char code[16];
-  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(code_point));
+  std::string code = "U+";
+  int shift = 28;
+  while (shift > 12 && (code_point >> shift) == 0) shift -= 4;
+  for (; shift >= 0; shift -= 4) code += "0123456789ABCDEF"[(code_point >> shift) & 0xF];
   return code;
 }
 
@@ -61,27 +63,26 @@ size_t WordEnd(std::u16string_view text, size_t start) {
 
 }  // namespace
 
-std::vector<HiddenRun> FindHiddenRuns(std::u16string_view text) {
-  std::vector<HiddenRun> runs;
-  for (size_t at = 0; at < text.size();) {
-    if (!IsHiddenSeparator(text[at])) {
-      ++at;
-      continue;
-    }
-    const size_t start = at;
-    while (at < text.size() && IsHiddenSeparator(text[at])) ++at;
-    runs.push_back({start, at, WordBefore(text, start), WordAfter(text, at)});
-  }
-  return runs;
+HiddenRun HiddenRunAt(std::u16string_view text, size_t start) {
+  size_t end = start;
+  while (end < text.size() && IsHiddenSeparator(text[end])) ++end;
+  return {start, end, WordBefore(text, start), WordAfter(text, end)};
 }
 
-std::string Placement(const HiddenRun& run) {
-  if (!run.before.empty() && !run.after.empty()) {
-    return " between " + Quote(run.before) + " and " + Quote(run.after);
+void AppendPlacement(std::string& out, const HiddenRun& run) {
+  if (run.before.empty() && run.after.empty()) {
+    out += " between spaces";
+    return;
   }
-  if (!run.before.empty()) return " after " + Quote(run.before);
-  if (!run.after.empty()) return " before " + Quote(run.after);
-  return " between spaces";
+  if (!run.before.empty()) {
+    out += run.after.empty() ? " after " : " between ";
+    AppendQuote(out, run.before);
+    if (run.after.empty()) return;
+    out += " and ";
+  } else {
+    out += " before ";
+  }
+  AppendQuote(out, run.after);
 }
 
 std::u16string_view WordAround(std::u16string_view text, size_t at) {
@@ -96,6 +97,16 @@ std::u16string_view WordBefore(std::u16string_view text, size_t at) {
 
 std::u16string_view WordAfter(std::u16string_view text, size_t at) {
   return text.substr(at, WordEnd(text, at) - at);
+}
+
+std::u16string_view WordsInOrder::Around(size_t at) {
+  // The word found last holds no unit that ends a word, so it is the word
+  // around any unit of it; units asked about later lie at or after `at`.
+  if (at >= end_) {
+    start_ = WordStart(text_, at);
+    end_ = WordEnd(text_, at);
+  }
+  return text_.substr(start_, end_ - start_);
 }
 
 CodePoint CodePointAt(std::u16string_view text, size_t at) {
@@ -160,31 +171,60 @@ std::string DescribeSeparators(std::u16string_view run) {
   return text + " (" + CodeOf(first) + ")";
 }
 
-std::string Quote(std::u16string_view text, size_t longest) {
-  Text shown = u"\"";
+void AppendUtf8(std::string& out, char32_t code_point) {
+  if (code_point < 0x80) {
+    out += static_cast<char>(code_point);
+    return;
+  }
+  char bytes[4];
+  size_t size = 0;
+  if (code_point < 0x800) {
+    bytes[size++] = static_cast<char>(0xC0 | (code_point >> 6));
+  } else if (code_point < 0x10000) {
+    bytes[size++] = static_cast<char>(0xE0 | (code_point >> 12));
+    bytes[size++] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+  } else {
+    bytes[size++] = static_cast<char>(0xF0 | (code_point >> 18));
+    bytes[size++] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    bytes[size++] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+  }
+  bytes[size++] = static_cast<char>(0x80 | (code_point & 0x3F));
+  out.append(bytes, size);
+}
+
+void AppendQuote(std::string& out, std::u16string_view text, size_t longest) {
+  out += '"';
   size_t count = 0;
   for (size_t at = 0; at < text.size();) {
     const CodePoint point = CodePointAt(text, at);
-    const std::u16string_view units = text.substr(at, point.units);
     at += point.units;
     if (point.value == U'\r' && at < text.size() && text[at] == u'\n') continue;  // one ⏎ for both
     if (++count == longest && at < text.size()) {
-      shown += u"…";
+      out += "…";
       break;
     }
-    if (IsLineBreak(point.value)) {
-      shown += u"⏎";
+    if (point.value >= 0x20 && point.value < 0x7F) {
+      out += static_cast<char>(point.value);
+    } else if (IsLineBreak(point.value)) {
+      out += "⏎";
     } else if (point.value == U'\t') {
-      shown += u"⇥";
+      out += "⇥";
     } else if (point.value < 0x20 || IsHiddenSeparator(point.value) ||
                (point.value >= 0xD800 && point.value <= 0xDFFF)) {
-      const std::string code = CodeOf(point.value);
-      shown += u"<" + Text(code.begin(), code.end()) + u">";
+      out += '<';
+      out += CodeOf(point.value);
+      out += '>';
     } else {
-      shown += units;
+      AppendUtf8(out, point.value);
     }
   }
-  return ToUtf8(shown + u"\"");
+  out += '"';
+}
+
+std::string Quote(std::u16string_view text, size_t longest) {
+  std::string quoted;
+  AppendQuote(quoted, text, longest);
+  return quoted;
 }
 
 void Add(std::vector<Diagnostic>& diagnostics, std::string_view code, Severity severity,
@@ -197,13 +237,44 @@ void Finish(std::u16string_view text, std::vector<Diagnostic>& diagnostics) {
     return std::tie(a.start, a.end, a.code, a.message) <
            std::tie(b.start, b.end, b.code, b.message);
   };
-  // Findings mostly arrive in order already.
-  if (!std::is_sorted(diagnostics.begin(), diagnostics.end(), by_position)) {
-    std::sort(diagnostics.begin(), diagnostics.end(), by_position);
+  // Findings arrive in a few runs, each in order or in reverse (the groups
+  // nested in each other report from the innermost out): each run is put in
+  // order, then the runs are merged, in time linear in the findings for a
+  // fixed number of runs. No two findings compare equal unless they are
+  // equal, so the order is the one any sort gives.
+  std::vector<size_t> run_ends;
+  for (size_t begin = 0; begin < diagnostics.size();) {
+    size_t end = begin + 1;
+    auto at = [&](size_t i) { return diagnostics.begin() + static_cast<ptrdiff_t>(i); };
+    if (end < diagnostics.size() && by_position(diagnostics[end], diagnostics[end - 1])) {
+      while (end < diagnostics.size() && by_position(diagnostics[end], diagnostics[end - 1])) ++end;
+      std::reverse(at(begin), at(end));
+    } else {
+      while (end < diagnostics.size() && !by_position(diagnostics[end], diagnostics[end - 1]))
+        ++end;
+    }
+    run_ends.push_back(end);
+    begin = end;
+  }
+  while (run_ends.size() > 1) {
+    std::vector<size_t> merged;
+    size_t begin = 0;
+    for (size_t i = 0; i < run_ends.size(); i += 2) {
+      if (i + 1 < run_ends.size()) {
+        std::inplace_merge(diagnostics.begin() + static_cast<ptrdiff_t>(begin),
+                           diagnostics.begin() + static_cast<ptrdiff_t>(run_ends[i]),
+                           diagnostics.begin() + static_cast<ptrdiff_t>(run_ends[i + 1]),
+                           by_position);
+      }
+      begin = run_ends[std::min(i + 1, run_ends.size() - 1)];
+      merged.push_back(begin);
+    }
+    run_ends = std::move(merged);
   }
   // Without surrogate pairs, units are code points.
-  if (std::none_of(text.begin(), text.end(),
-                   [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; })) {
+  if (diagnostics.empty() || std::none_of(text.begin(), text.end(), [](char16_t unit) {
+        return unit >= 0xD800 && unit <= 0xDFFF;
+      })) {
     return;
   }
   // Every offset to convert, in ascending order, then one sweep over the text.

@@ -53,11 +53,32 @@ struct HiddenRun {
   std::u16string_view before;
   std::u16string_view after;
 };
-std::vector<HiddenRun> FindHiddenRuns(std::u16string_view text);
+// The run of hidden separators that begins at unit `start`.
+HiddenRun HiddenRunAt(std::u16string_view text, size_t start);
 
-// Where a run stands, for a message: ` between "a" and "b"`, ` after "a"`,
-// ` before "b"` or ` between spaces`.
-std::string Placement(const HiddenRun& run);
+// Calls on_run(const HiddenRun&) for each run of hidden separators in
+// `text` and on_quote(size_t) with the place of each typographic quote, in
+// the order they stand, in one look at each unit.
+template <typename OnRun, typename OnQuote>
+void ForEachPastedMark(std::u16string_view text, OnRun on_run, OnQuote on_quote) {
+  for (size_t at = 0; at < text.size();) {
+    const char16_t unit = text[at];
+    if (!MayBePastedMark(unit)) {
+      ++at;
+    } else if (IsHiddenSeparatorSlow(unit)) {
+      const HiddenRun run = HiddenRunAt(text, at);
+      on_run(run);
+      at = run.end;
+    } else {
+      if (IsTypographicQuoteSlow(unit)) on_quote(at);
+      ++at;
+    }
+  }
+}
+
+// Appends where a run stands, for a message: ` between "a" and "b"`,
+// ` after "a"`, ` before "b"` or ` between spaces`.
+void AppendPlacement(std::string& out, const HiddenRun& run);
 
 // The word around unit `at`: the stretch up to the nearest space,
 // parenthesis or hidden separator on each side. WordBefore and WordAfter
@@ -66,11 +87,35 @@ std::u16string_view WordAround(std::u16string_view text, size_t at);
 std::u16string_view WordBefore(std::u16string_view text, size_t at);
 std::u16string_view WordAfter(std::u16string_view text, size_t at);
 
+// WordAround for units asked about in ascending order: each word's bounds
+// are found once, however many of the units asked about it holds, so that
+// all the asking takes time linear in the text.
+class WordsInOrder {
+ public:
+  explicit WordsInOrder(std::u16string_view text) : text_(text) {}
+  std::u16string_view Around(size_t at);
+
+ private:
+  std::u16string_view text_;
+  size_t start_ = 0;  // the word found last
+  size_t end_ = 0;
+};
+
 // `text` quoted for a message, in UTF-8: invisible characters made visible
 // ("⏎" for a line break, "<U+00A0>" for others), and text longer than
 // `longest` code points cut with "…".
 inline constexpr size_t kQuotedCodePoints = 40;
 std::string Quote(std::u16string_view text, size_t longest = kQuotedCodePoints);
+void AppendQuote(std::string& out, std::u16string_view text, size_t longest = kQuotedCodePoints);
+
+// Appends `code_point` to `out` in UTF-8.
+void AppendUtf8(std::string& out, char32_t code_point);
+
+// Quote(text, longest) reads no more of `text` than its first
+// QuotedUnits(longest) units (a code point takes at most two), so quoting
+// that much of a text quotes the whole of it: a message about a long text
+// needs no copy of all of it.
+constexpr size_t QuotedUnits(size_t longest) { return 2 * longest + 1; }
 
 // Adds a diagnostic whose span is in UTF-16 units for now.
 void Add(std::vector<Diagnostic>& diagnostics, std::string_view code, Severity severity,

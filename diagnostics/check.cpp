@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,6 @@ constexpr size_t kTermsNamed = 3;
 
 std::string Utf8(std::u16string_view text) { return ToUtf8(Text(text)); }
 
-std::string Capitalized(std::string text) {
-  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
-  return text;
-}
-
 bool StartsPlural(const std::string& description) {
   return description.rfind("a ", 0) != 0 && description.rfind("an ", 0) != 0;
 }
@@ -30,116 +26,190 @@ bool StartsPlural(const std::string& description) {
 // ---------------------------------------------------------------------------
 // Characters that look like spaces or quotes but are not.
 
+// Room for most messages about joined words, reserved up front so that
+// building one allocates once.
+constexpr size_t kJoinedWordsMessageSize = 192;
+
 std::string JoinedWordsMessage(std::u16string_view text, const HiddenRun& run) {
   const std::u16string_view separators = text.substr(run.start, run.end - run.start);
-  const std::string what = DescribeSeparators(separators);
-  const bool plural = StartsPlural(what);
-  const Text word = Text(run.before) + Text(separators) + Text(run.after);
-  std::string message = Capitalized(what) + Placement(run) +
-                        (plural ? " are not spaces, so " : " is not a space, so ");
+  // The word they make: the words beside them run up to them.
+  const size_t word_start = run.start - run.before.size();
+  const std::u16string_view word = text.substr(word_start, run.end + run.after.size() - word_start);
+  std::string message;
+  message.reserve(kJoinedWordsMessageSize);
+  message += DescribeSeparators(separators);
+  const bool plural = StartsPlural(message);
+  if (message[0] >= 'a' && message[0] <= 'z') message[0] = static_cast<char>(message[0] - 32);
+  AppendPlacement(message, run);
+  message += plural ? " are not spaces, so " : " is not a space, so ";
+  const std::string_view subject = plural ? "they are" : "it is";
   if (!run.before.empty() && !run.after.empty()) {
-    message += "they are read as one word, " + Quote(word);
+    message += "they are read as one word, ";
+    AppendQuote(message, word);
   } else if (!run.before.empty() || !run.after.empty()) {
-    message +=
-        std::string(plural ? "they are" : "it is") + " read as part of the word " + Quote(word);
+    message += subject;
+    message += " read as part of the word ";
+    AppendQuote(message, word);
   } else {
-    message += std::string(plural ? "they are" : "it is") + " read as a word of its own";
+    message += subject;
+    message += " read as a word of its own";
   }
   const bool before_operator = OperatorWord(run.before) != OperatorKind::kNone;
   const bool after_operator = OperatorWord(run.after) != OperatorKind::kNone;
   if (before_operator && after_operator) {
-    message +=
-        ", and neither " + Quote(run.before) + " nor " + Quote(run.after) + " acts as an operator";
+    message += ", and neither ";
+    AppendQuote(message, run.before);
+    message += " nor ";
+    AppendQuote(message, run.after);
+    message += " acts as an operator";
   } else if (before_operator || after_operator) {
-    message +=
-        ", and " + Quote(before_operator ? run.before : run.after) + " does not act as an operator";
+    message += ", and ";
+    AppendQuote(message, before_operator ? run.before : run.after);
+    message += " does not act as an operator";
   }
-  return message + (plural ? ". Replace them with a space." : ". Replace it with a space.");
+  message += plural ? ". Replace them with a space." : ". Replace it with a space.";
+  return message;
 }
 
 void CheckCharacters(std::u16string_view text, std::vector<Diagnostic>& out) {
-  for (const HiddenRun& run : FindHiddenRuns(text)) {
+  // Quotes often come several to a word ("x" in quotes of both kinds), so
+  // the word is quoted once for all of them.
+  WordsInOrder words(text);
+  std::u16string_view word;
+  std::string quoted_word;
+  auto on_quote = [&](size_t at) {
+    const std::u16string_view around = words.Around(at);
+    if (around.data() != word.data() || around.size() != word.size()) {
+      word = around;
+      quoted_word = Quote(word);
+    }
+    constexpr std::string_view kBefore = "The typographic quotation mark ";
+    constexpr std::string_view kMiddle = " does not make a phrase: it stays part of the word ";
+    constexpr std::string_view kAfter =
+        ", and the words it encloses are searched one by one. Type the straight double quote \" "
+        "instead.";
+    std::string message;
+    message.reserve(kBefore.size() + 3 + kMiddle.size() + quoted_word.size() + kAfter.size());
+    message += kBefore;
+    AppendUtf8(message, text[at]);
+    message += kMiddle;
+    message += quoted_word;
+    message += kAfter;
+    Add(out, codes::kTypographicQuote, Severity::kWarning, std::move(message), at, at + 1);
+  };
+  auto on_run = [&](const HiddenRun& run) {
     Add(out, codes::kJoinedWords, Severity::kWarning, JoinedWordsMessage(text, run), run.start,
         run.end);
-  }
-  for (size_t at = 0; at < text.size(); ++at) {
-    if (!IsTypographicQuote(text[at])) continue;
-    Add(out, codes::kTypographicQuote, Severity::kWarning,
-        "The typographic quotation mark " + Utf8(text.substr(at, 1)) +
-            " does not make a phrase: it stays part of the word " + Quote(WordAround(text, at)) +
-            ", and the words it encloses are searched one by one. Type the straight double "
-            "quote \" instead.",
-        at, at + 1);
-  }
+  };
+  ForEachPastedMark(text, on_run, on_quote);
 }
 
 // ---------------------------------------------------------------------------
-// Parentheses: which the normalization pairs with parentheses it adds.
+// Parentheses, and what else one look at the whole expression tells.
 
-enum class ParenSource { kTyped, kWrapper, kAdded };
+// What one look at every unit of the expression tells the checks: how its
+// parentheses pair, and whether it holds a bracket or anything but
+// printable ASCII (which most expressions are all of, and no pasted mark
+// is).
+struct Survey {
+  size_t opens = 0;
+  size_t closes = 0;
+  std::vector<size_t> unopened;  // each ")" with no "(" before it to close
+  std::vector<size_t> unclosed;  // each "(" that no ")" after it closes
+  bool may_hold_pasted_marks = false;
+  bool holds_brackets = false;
+};
 
-void CheckParentheses(std::u16string_view text, std::vector<Diagnostic>& out) {
-  const size_t opens = static_cast<size_t>(std::count(text.begin(), text.end(), u'('));
-  const size_t closes = static_cast<size_t>(std::count(text.begin(), text.end(), u')'));
-  if (opens == 0 && closes == 0) return;
-  // The normalization puts the missing "(" in front and the missing ")" at
-  // the end, then wraps everything in one more pair; the walk pairs them
-  // from the left. The open ones are, from the bottom, the wrapping "(",
-  // the added ones, and then only typed ones, whose positions are kept.
-  size_t open_added = 1 + (closes > opens ? closes - opens : 0);  // the wrapping "(" first
-  std::vector<size_t> open_typed;
-  auto close = [&](ParenSource source, size_t at) {
-    ParenSource opened = ParenSource::kTyped;
-    size_t opened_at = 0;
-    if (!open_typed.empty()) {
-      opened_at = open_typed.back();
-      open_typed.pop_back();
-    } else {
-      opened = --open_added == 0 ? ParenSource::kWrapper : ParenSource::kAdded;
+Survey SurveyOf(std::u16string_view text) {
+  Survey survey;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const char16_t unit = text[at];
+    if (unit == u'(') {
+      ++survey.opens;
+      survey.unclosed.push_back(at);
+    } else if (unit == u')') {
+      ++survey.closes;
+      if (survey.unclosed.empty()) {
+        survey.unopened.push_back(at);
+      } else {
+        survey.unclosed.pop_back();
+      }
     }
-    if (source == ParenSource::kTyped && opened == ParenSource::kAdded) {
+    survey.may_hold_pasted_marks |= MayBePastedMark(unit);
+    survey.holds_brackets |= unit == u'[' || unit == u']';
+  }
+  return survey;
+}
+
+// Which parentheses the normalization pairs with ones it adds: it puts the
+// missing "(" in front and the missing ")" at the end, then wraps
+// everything in one more pair, and the walk pairs them from the left.
+void CheckParentheses(const Survey& survey, std::vector<Diagnostic>& out) {
+  const size_t prepended = survey.closes > survey.opens ? survey.closes - survey.opens : 0;
+  const size_t appended = survey.opens > survey.closes ? survey.opens - survey.closes : 0;
+  // A ")" with no "(" before it closes one put in front, or else the
+  // wrapping one; the next fails the conversion.
+  for (size_t k = 0; k < survey.unopened.size(); ++k) {
+    const size_t at = survey.unopened[k];
+    if (k < prepended) {
       Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
           "This \")\" has no \"(\" before it, so a \"(\" is added at the start of the expression "
           "and its group begins there. Add the \"(\" where the group begins, or remove this "
           "\")\".",
           at, at + 1);
-    } else if (source == ParenSource::kTyped && opened == ParenSource::kWrapper) {
+    } else if (k == prepended) {
       Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
           "This \")\" has no \"(\" before it, so it closes the whole expression early: what "
           "follows it is not converted, and its AND, OR and NOT stay as typed. Add the \"(\" "
           "where its group begins, or remove this \")\".",
           at, at + 1);
-    } else if (opened == ParenSource::kTyped && source != ParenSource::kTyped) {
-      Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
-          source == ParenSource::kAdded
-              ? "This \"(\" is never closed, so a \")\" is added at the end of the expression "
-                "and its group runs to the end. Add the \")\" where the group ends, or remove "
-                "this \"(\"."
-              : "This \"(\" is never closed, so its group runs to the end of the expression. Add "
-                "the \")\" where the group ends, or remove this \"(\".",
-          opened_at, opened_at + 1);
-    }
-  };
-  for (size_t at = 0; at < text.size(); ++at) {
-    if (text[at] == u'(') {
-      open_typed.push_back(at);
-    } else if (text[at] == u')') {
-      if (open_typed.empty() && open_added == 0) {
-        Add(out, codes::kUnmatchedClose, Severity::kError,
-            "This \")\" has no \"(\" before it, so the expression cannot be converted. Remove "
-            "it, or add the \"(\" it should close.",
-            at, at + 1);
-        return;  // the conversion stops here
-      }
-      close(ParenSource::kTyped, at);
+    } else {
+      Add(out, codes::kUnmatchedClose, Severity::kError,
+          "This \")\" has no \"(\" before it, so the expression cannot be converted. Remove "
+          "it, or add the \"(\" it should close.",
+          at, at + 1);
+      return;  // the conversion stops here
     }
   }
-  for (size_t i = opens > closes ? opens - closes : 0; i > 0; --i) close(ParenSource::kAdded, 0);
-  close(ParenSource::kWrapper, 0);
+  // The ")" added at the end close the last "(" never closed, and the
+  // wrapping one the "(" before those.
+  const std::vector<size_t>& unclosed = survey.unclosed;
+  const size_t added_from = unclosed.size() - std::min(appended, unclosed.size());
+  if (added_from > 0) {
+    const size_t at = unclosed[added_from - 1];
+    Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
+        "This \"(\" is never closed, so its group runs to the end of the expression. Add the "
+        "\")\" where the group ends, or remove this \"(\".",
+        at, at + 1);
+  }
+  for (size_t i = added_from; i < unclosed.size(); ++i) {
+    Add(out, codes::kUnbalancedParentheses, Severity::kWarning,
+        "This \"(\" is never closed, so a \")\" is added at the end of the expression and its "
+        "group runs to the end. Add the \")\" where the group ends, or remove this \"(\".",
+        unclosed[i], unclosed[i] + 1);
+  }
 }
 
 // ---------------------------------------------------------------------------
 // Groups, as the converter reads them.
+
+// Text cut at `kLimit` units, kept without allocating.
+template <size_t kLimit>
+class CutText {
+ public:
+  void Append(std::u16string_view more) {
+    const size_t taken = std::min(more.size(), kLimit - size_);
+    std::copy_n(more.begin(), taken, units_.begin() + static_cast<ptrdiff_t>(size_));
+    size_ += taken;
+  }
+  bool empty() const { return size_ == 0; }
+  size_t size() const { return size_; }
+  std::u16string_view view() const { return {units_.data(), size_}; }
+
+ private:
+  std::array<char16_t, kLimit> units_;
+  size_t size_ = 0;
+};
 
 std::string_view OperatorName(OperatorKind kind) {
   switch (kind) {
@@ -169,7 +239,10 @@ LetterCase CaseOf(std::u16string_view text) {
 
 class GroupChecker : public Reader {
  public:
-  GroupChecker(std::u16string_view text, std::vector<Diagnostic>& out) : text_(text), out_(out) {}
+  // `may_hold_marks`: whether the expression may hold a bracket or a pasted
+  // mark at all; without any, no word's text needs reading for them.
+  GroupChecker(std::u16string_view text, bool may_hold_marks, std::vector<Diagnostic>& out)
+      : text_(text), may_hold_marks_(may_hold_marks), out_(out) {}
 
   void ConvertedGroup(std::span<const Word> words, bool whole_expression) override {
     const std::string_view where = whole_expression ? "the expression" : "its group";
@@ -211,8 +284,14 @@ class GroupChecker : public Reader {
     }
     // Where a pasted mark or a spaced field tag splits or joins words, the
     // grouping changes once it is mended: its own warning comes first.
-    const bool split_tag = SpacedBrackets(words);
-    if (has_or && has_and && !split_tag && !HasPastedMarks(words)) MixedAndOr(words);
+    bool split_tag = false;
+    bool pasted = false;
+    if (may_hold_marks_) {
+      FindMarks(words);
+      split_tag = SpacedBrackets(words);
+      pasted = HasPastedMarks(words);
+    }
+    if (has_or && has_and && !split_tag && !pasted) MixedAndOr(words);
   }
 
   void Unclosed(const UnclosedQuote& quote) override {
@@ -267,12 +346,10 @@ class GroupChecker : public Reader {
   std::string Said(const Word& word) const { return Quote(TextOf(word)); }
 
   bool HasPastedMarks(std::span<const Word> words) const {
-    return std::any_of(words.begin(), words.end(), [&](const Word& word) {
-      const std::u16string_view typed = TextOf(word);
-      return !word.nested_group && std::any_of(typed.begin(), typed.end(), [](char16_t unit) {
-        return IsHiddenSeparator(unit) || IsTypographicQuote(unit);
-      });
-    });
+    for (size_t i = 0; i < words.size(); ++i) {
+      if (!words[i].nested_group && word_marks_[i].pasted) return true;
+    }
+    return false;
   }
 
   // "before "Tai"", "after "failure"" or "here": where a quote stands.
@@ -286,7 +363,9 @@ class GroupChecker : public Reader {
 
   void NoteOperatorCase(std::span<const Word> words, size_t i) {
     const Word& word = words[i];
-    switch (CaseOf(TextOf(word))) {
+    // As read, unless the word is the NOT that "and not" or "or not" became.
+    const bool as_typed = word.end - word.start == word.read.size();
+    switch (CaseOf(as_typed ? word.read : TextOf(word))) {
       case LetterCase::kUpper:
         ++operator_cases_.upper;
         return;
@@ -310,91 +389,165 @@ class GroupChecker : public Reader {
   // Sign-form terms are bare (optional) after "or", and the first one is
   // bare when "or" follows it; mixing in AND leaves those optional beside
   // required ones. Grouping each run of OR-ed terms keeps them together.
+  // The rewrite is built only as far as the message can show it, so a
+  // group of any size costs time in its number of words alone.
   void MixedAndOr(std::span<const Word> words) {
     auto or_at = [&](size_t i) {
       return i < words.size() && words[i].role == Role::kOperator &&
              words[i].operator_word == OperatorKind::kOr;
     };
-    std::vector<const Word*> optional;
-    std::u16string suggestion;
-    std::u16string first_run;
-    size_t run_start = 0;
+    const Word* named[kTermsNamed] = {};
+    size_t optional = 0;
+    // The whole group rewritten, cut at kLongestSuggestion units: whether it
+    // reaches that length decides what the message shows.
+    CutText<kLongestSuggestion> suggestion;
+    CutText<QuotedUnits(kQuotedCodePoints)> first_run;  // its first run of OR-ed terms
     bool in_run = false;
+    bool first_run_done = false;
+    auto write = [&](std::u16string_view part) {
+      suggestion.Append(part);
+      if (in_run && !first_run_done) first_run.Append(part);
+    };
     for (size_t i = 0; i < words.size(); ++i) {
       const Word& word = words[i];
-      if (!suggestion.empty()) suggestion += u' ';
+      if (!suggestion.empty()) write(u" ");
       if (word.role != Role::kOperand) {
-        suggestion += TextOf(word);
+        write(TextOf(word));
         continue;
       }
       const bool or_before = i > 0 && or_at(i - 1);
       const bool or_after = or_at(i + 1);
-      if (or_before || (i == 0 && or_after)) optional.push_back(&word);
+      if (or_before || (i == 0 && or_after)) {
+        if (optional < kTermsNamed) named[optional] = &word;
+        ++optional;
+      }
       if (!in_run && or_after) {
         in_run = true;
-        run_start = suggestion.size();
-        suggestion += u'(';
+        write(u"(");
       }
-      suggestion += TextOf(word);
+      write(TextOf(word));
       if (in_run && !or_after) {
+        write(u")");
         in_run = false;
-        suggestion += u')';
-        if (first_run.empty()) first_run = suggestion.substr(run_start);
+        first_run_done = true;
       }
     }
-    if (first_run.empty()) return;
-    std::string named;
-    for (size_t i = 0; i < optional.size() && i < kTermsNamed; ++i) {
-      if (i > 0) named += i + 1 == optional.size() ? " and " : ", ";
-      named += Said(*optional[i]);
+    if (!first_run_done) return;
+    std::string terms;
+    for (size_t i = 0; i < optional && i < kTermsNamed; ++i) {
+      if (i > 0) terms += i + 1 == optional ? " and " : ", ";
+      terms += Said(*named[i]);
     }
-    if (optional.size() > kTermsNamed) named += ", …";
+    if (optional > kTermsNamed) terms += ", …";
     std::string message = "This group mixes AND and OR without parentheses, so in the sign form " +
-                          named + (optional.size() == 1 ? " becomes" : " become") +
+                          terms + (optional == 1 ? " becomes" : " become") +
                           " optional. To keep the OR-ed terms as alternatives of which one is "
                           "required, ";
     if (suggestion.size() < kLongestSuggestion) {
-      message += "write " + Quote(suggestion, kLongestSuggestion);
+      message += "write ";
+      AppendQuote(message, suggestion.view(), kLongestSuggestion);
     } else {
-      message += "put each run of them in parentheses, as in " + Quote(first_run);
+      message += "put each run of them in parentheses, as in ";
+      AppendQuote(message, first_run.view());
     }
     Add(out_, codes::kMixedAndOr, Severity::kWarning, message, words.front().start,
         words.back().end);
   }
 
-  // A field tag such as "[MeSH Terms]" split over words at its space.
+  // A field tag such as "[MeSH Terms]" split over words at its space: a "]"
+  // that comes first among the brackets of a word, where a "[" came last
+  // among those of an earlier word with no nested group between them.
   // Returns whether there was one.
   bool SpacedBrackets(std::span<const Word> words) {
     bool found = false;
+    bool open = false;
     size_t open_at = 0;
-    const Word* open_word = nullptr;
-    for (const Word& word : words) {
-      if (word.nested_group) {
-        open_word = nullptr;
+    for (size_t i = 0; i < words.size(); ++i) {
+      const Marks& marks = word_marks_[i];
+      if (words[i].nested_group) {
+        open = false;
         continue;
       }
-      for (size_t at = word.start; at < word.end; ++at) {
-        if (text_[at] == u'[') {
-          open_at = at;
-          open_word = &word;
-        } else if (text_[at] == u']' && open_word != nullptr) {
-          if (open_word != &word) {
-            found = true;
-            const std::u16string_view tag = text_.substr(open_at, at + 1 - open_at);
-            Add(out_, codes::kSpacedBracket, Severity::kWarning,
-                "The field tag " + Quote(tag) +
-                    " holds a space, so the converter splits it into separate words to search "
-                    "for. Write the tag without spaces.",
-                open_at, at + 1);
-          }
-          open_word = nullptr;
-        }
+      if (marks.first_bracket == kNoBracket) continue;
+      if (open && text_[marks.first_bracket] == u']') {
+        found = true;
+        const size_t end = marks.first_bracket + 1;
+        Add(out_, codes::kSpacedBracket, Severity::kWarning,
+            "The field tag " + Quote(text_.substr(open_at, end - open_at)) +
+                " holds a space, so the converter splits it into separate words to search "
+                "for. Write the tag without spaces.",
+            open_at, end);
       }
+      open = text_[marks.last_bracket] == u'[';
+      open_at = marks.last_bracket;
     }
     return found;
   }
 
+  // What the checks of a group look for in the text of a word: its first
+  // and last "[" or "]", and whether it holds a hidden separator or a
+  // typographic quote.
+  static constexpr size_t kNoBracket = std::u16string_view::npos;
+  struct Marks {
+    size_t first_bracket = kNoBracket;
+    size_t last_bracket = kNoBracket;
+    bool pasted = false;
+
+    void Add(const Marks& later) {
+      if (first_bracket == kNoBracket) first_bracket = later.first_bracket;
+      if (later.last_bracket != kNoBracket) last_bracket = later.last_bracket;
+      pasted |= later.pasted;
+    }
+  };
+
+  // A converted group that is not yet part of an enclosing converted group:
+  // the stretch from its first word to its last, and its marks. Between
+  // words stand only spaces, parentheses and U+0000, which are no marks.
+  struct ConvertedSpan {
+    size_t start;
+    size_t end;
+    Marks marks;
+  };
+
+  void Scan(size_t from, size_t to, Marks& marks) const {
+    for (size_t at = from; at < to; ++at) {
+      const char16_t unit = text_[at];
+      if (unit == u'[' || unit == u']') {
+        if (marks.first_bracket == kNoBracket) marks.first_bracket = at;
+        marks.last_bracket = at;
+      } else if (MayBePastedMark(unit)) {
+        marks.pasted |= IsHiddenSeparatorSlow(unit) || IsTypographicQuoteSlow(unit);
+      }
+    }
+  }
+
+  // Fills word_marks_ for `words`. A word may span converted groups (a
+  // phrase around a nested group, or the nested group itself); their marks
+  // were found when they converted, so each unit of the expression is read
+  // once however deep the nesting.
+  void FindMarks(std::span<const Word> words) {
+    size_t nested = unclaimed_.size();
+    while (nested > 0 && unclaimed_[nested - 1].start >= words.front().start) --nested;
+    const size_t first_nested = nested;
+    word_marks_.assign(words.size(), Marks{});
+    Marks all;
+    for (size_t i = 0; i < words.size(); ++i) {
+      Marks& marks = word_marks_[i];
+      size_t at = words[i].start;
+      for (; nested < unclaimed_.size() && unclaimed_[nested].start < words[i].end; ++nested) {
+        Scan(at, unclaimed_[nested].start, marks);
+        marks.Add(unclaimed_[nested].marks);
+        at = std::max(at, unclaimed_[nested].end);
+      }
+      Scan(at, words[i].end, marks);
+      all.Add(marks);
+    }
+    unclaimed_.resize(first_nested);
+    unclaimed_.push_back({words.front().start, words.back().end, all});
+  }
+
   std::u16string_view text_;
+  bool may_hold_marks_;
   std::vector<Diagnostic>& out_;
   // A lower-case operator, and the phrase it may belong to (the words on
   // either side, where they are plain words; else just the operator).
@@ -404,6 +557,9 @@ class GroupChecker : public Reader {
     size_t phrase_end;
   };
   std::vector<LowercaseOperator> lowercase_operators_;
+  // Converted groups in the order of their place in the expression.
+  std::vector<ConvertedSpan> unclaimed_;
+  std::vector<Marks> word_marks_;  // of the words of the group being checked
   struct {
     size_t lower = 0;
     size_t upper = 0;
@@ -429,9 +585,10 @@ std::string_view SeverityName(Severity severity) {
 std::vector<Diagnostic> Check(std::u16string_view expression) {
   using namespace diagnostics;
   std::vector<Diagnostic> found;
-  CheckCharacters(expression, found);
-  CheckParentheses(expression, found);
-  GroupChecker groups(expression, found);
+  const Survey survey = SurveyOf(expression);
+  if (survey.may_hold_pasted_marks) CheckCharacters(expression, found);
+  CheckParentheses(survey, found);
+  GroupChecker groups(expression, survey.may_hold_pasted_marks || survey.holds_brackets, found);
   if (ReadExpression(expression, groups) == Outcome::kConverted) groups.Finish();
   diagnostics::Finish(expression, found);
   return found;

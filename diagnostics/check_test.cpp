@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "diagnostics/diagnostics.h"
@@ -170,6 +171,97 @@ TEST(CheckTest, StrayQuoteInLongStrategy) {
   ASSERT_EQ(Codes(found), (std::vector<Found>{{"unclosed-quote", quote, quote + 1}}));
   EXPECT_NE(found[0].message.find("before \"Tai\" never closes, so its group and every group "),
             std::string::npos);
+}
+
+Text Repeated(std::u16string_view piece, size_t count, std::u16string_view tail = {}) {
+  Text text;
+  for (size_t i = 0; i < count; ++i) text += piece;
+  for (size_t i = 0; i < count; ++i) text += tail;
+  return text;
+}
+
+// Groups nested in phrases, and groups dissolving inside the phrases of the
+// groups around them, read as the converter reads them; nested groups report
+// innermost first, and the list is in order all the same.
+TEST(CheckTest, NestedGroupsAndPhrases) {
+  const CheckCase cases[] = {
+      // a field tag in a group that a phrase spans: reported once
+      {u"(b \"a (x [y z] w) d\" e)", {{"spaced-bracket", 9, 14}}},
+      // a field tag begun in the nested group and ended after it
+      {u"(a \"b (c [x) d\" y] e)", {{"spaced-bracket", 9, 18}}},
+      // a tab in the nested group keeps the mixing of AND and OR around it quiet
+      {u"(a OR b c \"d (e\tf g) h\")", {{"joined-words", 15, 16}}},
+      {u"(x \"y (a OR b c) d\" e OR f g)", {{"mixed-and-or", 1, 28}, {"mixed-and-or", 7, 15}}},
+      // groups dissolving inside phrases, three deep
+      {u"(p \"q (r \"s (t u\" v) w\" x) y\" z)", {{"unclosed-quote", 16, 17}}},
+      {u"(a \"b (c \"d (e f) g\" h) i\" j OR k l)", {{"mixed-and-or", 1, 35}}},
+      {u"(NOT a (NOT b (NOT c d)))",
+       {{"leading-operator", 1, 4}, {"leading-operator", 8, 11}, {"leading-operator", 15, 18}}},
+      // a ")" closing the whole expression, then a "(" it leaves open and one closed at the end
+      {u"a) (b (c",
+       {{"unbalanced-parentheses", 1, 2},
+        {"unbalanced-parentheses", 3, 4},
+        {"unbalanced-parentheses", 6, 7}}},
+  };
+  for (const CheckCase& c : cases) {
+    EXPECT_EQ(Codes(Check(c.input)), c.expected) << ToUtf8(c.input);
+  }
+}
+
+// Typographic quotes name the word they stand in, which ends at a space, a
+// parenthesis or a hidden separator, however many quotes it holds.
+TEST(CheckTest, TypographicQuotesNameTheirWord) {
+  const struct {
+    Text input;
+    std::vector<std::string> words;  // quoted, one per quote
+  } cases[] = {
+      {u"\u201Cx\u201Cy\u201Cz", {"\"“x“y“z\"", "\"“x“y“z\"", "\"“x“y“z\""}},
+      {u"\u201Ca\t\u201Cb (c\u201D)", {"\"“a\"", "\"“b\"", "\"c”\""}},
+  };
+  for (const auto& c : cases) {
+    const std::vector<Diagnostic> found = Check(c.input);
+    std::vector<std::string> words;
+    for (const Diagnostic& d : found) {
+      if (d.code != "typographic-quote") continue;
+      const size_t at = d.message.find("part of the word ") + 17;
+      words.push_back(d.message.substr(at, d.message.find(", and the words") - at));
+    }
+    EXPECT_EQ(words, c.words) << ToUtf8(c.input);
+  }
+}
+
+// A group of any size makes a message of bounded size: the rewrite it
+// suggests is written out below 100 characters; longer, its first run of
+// OR-ed terms is shown, cut like any quoted text at 40 characters, and
+// never inside a character.
+TEST(CheckTest, MixedAndOrSuggestionIsCut) {
+  const std::string smile = "\U0001F600";
+  auto times = [](const std::string& piece, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += piece;
+    return text;
+  };
+  const struct {
+    Text input;
+    std::string suggestion;
+  } cases[] = {
+      {Repeated(u"t", 90) + u" OR b c", "write \"(" + times("t", 90) + " OR b) c\""},
+      {Repeated(u"t", 91) + u" OR b c", "as in \"(" + times("t", 38) + "…\""},
+      {u"(" + Repeated(u"x", 100000) + u" OR y z)", "as in \"(" + times("x", 38) + "…\""},
+      {u"(a" + Repeated(u"\U0001F600", 50) + u" OR y z)", "as in \"(a" + times(smile, 37) + "…\""},
+  };
+  for (const auto& c : cases) {
+    const std::vector<Diagnostic> found = Check(c.input);
+    ASSERT_EQ(found.size(), 1u);
+    const std::string& message = found[0].message;
+    EXPECT_EQ(found[0].code, "mixed-and-or");
+    EXPECT_TRUE(message.ends_with(c.suggestion)) << message;
+    EXPECT_LT(message.size(), 600u);
+  }
+  // Each of a thousand nested groups mixes AND and OR.
+  const std::vector<Diagnostic> nested = Check(Repeated(u"(a or b c ", 1000, u")"));
+  ASSERT_EQ(nested.size(), 1000u);
+  for (const Diagnostic& d : nested) EXPECT_LT(d.message.size(), 400u);
 }
 
 // Any text: no exception, spans inside it, sorted, the same every time.

@@ -69,7 +69,15 @@ struct Diagnostic {
 // Lists what ConvertBoolean will do to `expression` that the user should
 // know, sorted by start (then end), one diagnostic per occurrence. Accepts
 // any text, never throws anything but std::bad_alloc, and takes time and
-// memory linear in the length of the expression.
+// memory linear in the length of the expression plus the number of
+// findings, however its groups nest.
+//
+// No message grows with the expression: one quotes at most 40 characters of
+// any text it names, cut with "…", and spells out a rewrite it suggests
+// only below 100 characters (mixed-and-or; a longer one is shown by its
+// first run of OR-ed terms, cut at 40). The suggestion is put together only
+// as far as it can be shown, so describing a group costs time in its number
+// of words, not in the length of its text.
 std::vector<Diagnostic> Check(std::u16string_view expression);
 
 struct TidyOptions {
@@ -88,7 +96,8 @@ struct TidyResult {
 // Unicode spaces, zero-width spaces, byte-order marks) becomes a space, and
 // typographic double quotes become '"'. Each change replaces one code point
 // by one, so positions in the result are positions in `expression`. Tidy of
-// its own result changes nothing. Never throws anything but std::bad_alloc.
+// its own result changes nothing. Never throws anything but std::bad_alloc;
+// time and memory linear as for Check.
 TidyResult Tidy(std::u16string_view expression, const TidyOptions& options = {});
 
 }  // namespace boolconv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -34,11 +35,13 @@ constexpr char16_t LowerAscii(char16_t unit) {
   return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
 }
 
-// The normalized text, each unit with the position it came from.
+// The normalized text, each unit with the position it came from. It begins
+// at `start`: what comes before is spaces that the trimming left out.
 template <typename Origin>
 struct Traced {
   std::u16string units;
   std::vector<Origin> origins;
+  size_t start = 0;
 };
 
 // A replacement of the normalization. `to` is never longer than `from`; unit
@@ -53,6 +56,10 @@ struct Replacement {
 
 constexpr Replacement kAndNot = {u" and not ", u" NOT ", {0, 1, 5, 7, 8}, true};
 constexpr Replacement kOrNot = {u" or not ", u" NOT ", {0, 1, 4, 6, 7}, true};
+// ReplaceAll looks for them by their first two units: a space, then a
+// lower-case letter matched in either case.
+static_assert(kAndNot.from[0] == u' ' && kAndNot.from[1] == u'a');
+static_assert(kOrNot.from[0] == u' ' && kOrNot.from[1] == u'o');
 
 // Replaces every occurrence left to right, without overlaps and without
 // looking at inserted text, as the converter does. The text is rewritten in
@@ -74,9 +81,36 @@ bool ReplaceAll(Traced<Origin>& text, const Replacement& replacement) {
     }
     return true;
   };
+  // Both patterns begin with a space and a letter: setting bit 0x20, which
+  // lower-cases ASCII letters, rules out most places at the second unit.
+  // Four places at a time are ruled out together where none of them can
+  // begin a match (the test of the four gives no false negatives).
   auto find = [&](size_t at) {
-    for (; at + from.size() <= size; ++at) {
-      if (units[at] == from[0] && matches_at(at)) return at;
+    if (size < from.size()) return std::u16string::npos;
+    const char16_t* const begin = units.data();
+    const size_t last = size - from.size();  // the last place a match may begin
+    constexpr uint64_t kLanes = 0x0001000100010001u;
+    constexpr uint64_t kHighBits = 0x8000800080008000u;
+    const uint64_t spaces = kLanes * from[0];
+    const uint64_t seconds = kLanes * from[1];
+    const uint64_t case_bits = kLanes * 0x20;
+    while (at <= last) {
+      if (at + 4 <= last) {
+        uint64_t firsts = 0;
+        uint64_t nexts = 0;
+        std::memcpy(&firsts, begin + at, sizeof firsts);
+        std::memcpy(&nexts, begin + at + 1, sizeof nexts);
+        const uint64_t differ = (firsts ^ spaces) | ((nexts | case_bits) ^ seconds);
+        if (((differ - kLanes) & ~differ & kHighBits) == 0) {  // no lane is zero
+          at += 4;
+          continue;
+        }
+      }
+      for (const size_t end = std::min(at + 4, last + 1); at < end; ++at) {
+        if (begin[at] == from[0] && (begin[at + 1] | 0x20) == from[1] && matches_at(at)) {
+          return at;
+        }
+      }
     }
     return std::u16string::npos;
   };
@@ -109,80 +143,194 @@ bool ReplaceAll(Traced<Origin>& text, const Replacement& replacement) {
   return true;
 }
 
-// ReplaceAll of a two-unit pattern by its unit `keep` (0 or 1), or by
-// nothing when `keep` is kRemove: the spacing passes' "( ", " )" and "()".
-constexpr int kRemove = -1;
+// Every unit that steers the normalization or the walk (U+0000, space,
+// double quote and parentheses) is at most ")", unlike letters and digits.
+constexpr char16_t kLastSteering = kCloseParen;
+
+bool IsSpacing(char16_t unit) {
+  return unit <= kLastSteering && (unit == kSpace || unit == kOpenParen || unit == kCloseParen);
+}
+
+// The end of the spacing passes' pipeline: writes their result through
+// `units` and `origins` from index 0, and notes whether another pass would
+// change it.
 template <typename Origin>
-bool ReplacePair(Traced<Origin>& text, char16_t first, char16_t second, int keep) {
-  std::u16string& units = text.units;
-  std::vector<Origin>& origins = text.origins;
-  const size_t size = units.size();
-  auto matches = [&](size_t at) {
-    return units[at] == first && at + 1 < size && units[at + 1] == second;
+class SpacedText {
+ public:
+  SpacedText(char16_t* units, Origin* origins) : units_(units), origins_(origins) {}
+
+  bool Idle() const { return true; }
+
+  void Put(char16_t unit, Origin origin) {
+    const char16_t before = last_;
+    needs_another_ |= (unit == kSpace && (before == kOpenParen || before == kSpace)) ||
+                      (unit == kCloseParen && (before == kSpace || before == kOpenParen));
+    last_ = unit;
+    units_[written_] = unit;
+    origins_[written_++] = origin;
+  }
+
+  // A stretch that no pass changes (see Drive), with its origins, or with
+  // consecutive origins from `first`.
+  void PutStretch(const char16_t* units, const Origin* origins, size_t size) {
+    if (units_ + written_ != units) {
+      std::copy(units, units + size, units_ + written_);
+      std::copy(origins, origins + size, origins_ + written_);
+    }
+    written_ += size;
+    last_ = units[size - 1];
+  }
+  void PutStretch(const char16_t* units, Origin first, size_t size) {
+    std::copy(units, units + size, units_ + written_);
+    for (size_t k = 0; k < size; ++k) origins_[written_ + k] = static_cast<Origin>(first + k);
+    written_ += size;
+    last_ = units[size - 1];
+  }
+
+  size_t Finish() { return written_; }
+
+  // Whether the result holds "( ", "  ", " )" or "()", so that another pass
+  // would change it.
+  bool NeedsAnother() const { return needs_another_; }
+
+ private:
+  char16_t* units_;
+  Origin* origins_;
+  size_t written_ = 0;
+  char16_t last_ = u'\0';
+  bool needs_another_ = false;
+};
+
+// One spacing pass of the converter: "( " becomes "(", then " )" becomes
+// ")", then "()" goes, then "  " becomes " ", each replacement made left to
+// right without overlaps over the whole text before the next begins (so a
+// run of k spaces becomes ceil(k / 2), each pair keeping the origin of its
+// first space). Here the four run as a pipeline in one sweep: each step
+// holds back at most the one unit that may begin its pattern and hands the
+// rest to the next step, which sees exactly the text its replacement would
+// see after the one before. The pass hands its result on to `Next`: the
+// next pass, or the SpacedText at the end.
+template <typename Origin, typename Next>
+class SpacingPass {
+ public:
+  explicit SpacingPass(Next& next) : next_(next) {}
+
+  void Put(char16_t unit, Origin origin) { OpenSpace(unit, origin); }
+
+  // Whether no step of this pass or the later ones holds a unit back.
+  bool Idle() const {
+    return !open_space_.held && !space_close_.held && !empty_pair_.held && next_.Idle();
+  }
+
+  // A stretch fed while Idle() that no pass changes (see Drive).
+  template <typename Origins>
+  void PutStretch(const char16_t* units, Origins origins, size_t size) {
+    spaces_ = 0;
+    next_.PutStretch(units, origins, size);
+  }
+
+  // Hands on what the steps hold back; returns the length of the result.
+  size_t Finish() {
+    if (open_space_.held) SpaceClose(kOpenParen, Release(open_space_));
+    if (space_close_.held) EmptyPair(kSpace, Release(space_close_));
+    if (empty_pair_.held) HalveSpaces(kOpenParen, Release(empty_pair_));
+    return next_.Finish();
+  }
+
+ private:
+  struct Held {
+    bool held = false;
+    Origin origin = 0;
   };
-  size_t scan = 0;
-  while (scan < size && !matches(scan)) ++scan;
-  if (scan == size) return false;
-  size_t write = scan;
-  while (scan < size) {
-    if (!matches(scan)) {
-      units[write] = units[scan];
-      origins[write++] = origins[scan++];
-      continue;
-    }
-    if (keep != kRemove) {
-      units[write] = units[scan + static_cast<size_t>(keep)];
-      origins[write++] = origins[scan + static_cast<size_t>(keep)];
-    }
-    scan += 2;
+  static Origin Release(Held& held) {
+    held.held = false;
+    return held.origin;
   }
-  units.resize(write);
-  origins.resize(write);
-  return true;
+
+  // "( " -> "(", keeping the "(".
+  void OpenSpace(char16_t unit, Origin origin) {
+    if (open_space_.held) {
+      const Origin open = Release(open_space_);
+      SpaceClose(kOpenParen, open);
+      if (unit == kSpace) return;
+    }
+    if (unit == kOpenParen) {
+      open_space_ = {true, origin};
+      return;
+    }
+    SpaceClose(unit, origin);
+  }
+
+  // " )" -> ")", keeping the ")".
+  void SpaceClose(char16_t unit, Origin origin) {
+    if (space_close_.held) {
+      const Origin space = Release(space_close_);
+      if (unit != kCloseParen) EmptyPair(kSpace, space);
+    }
+    if (unit == kSpace) {
+      space_close_ = {true, origin};
+      return;
+    }
+    EmptyPair(unit, origin);
+  }
+
+  // "()" -> "".
+  void EmptyPair(char16_t unit, Origin origin) {
+    if (empty_pair_.held) {
+      const Origin open = Release(empty_pair_);
+      if (unit == kCloseParen) return;
+      HalveSpaces(kOpenParen, open);
+    }
+    if (unit == kOpenParen) {
+      empty_pair_ = {true, origin};
+      return;
+    }
+    HalveSpaces(unit, origin);
+  }
+
+  // "  " -> " ": of a run of spaces, the first, third, fifth... stay.
+  void HalveSpaces(char16_t unit, Origin origin) {
+    if (unit == kSpace) {
+      if (spaces_++ % 2 != 0) return;
+    } else {
+      spaces_ = 0;
+    }
+    next_.Put(unit, origin);
+  }
+
+  Next& next_;
+  Held open_space_;
+  Held space_close_;
+  Held empty_pair_;
+  size_t spaces_ = 0;  // in the current run, before halving
+};
+
+// The end of a stretch of `units` from `begin` that no spacing pass changes:
+// units other than "(", ")" and " ", with single spaces between them. No
+// pattern of a pass begins with such a unit or ends with one, so a pipeline
+// that holds nothing back passes the stretch on as it is.
+size_t StretchEnd(const char16_t* units, size_t begin, size_t size) {
+  size_t end = begin + 1;
+  while (end < size && (!IsSpacing(units[end]) ||
+                        (units[end] == kSpace && end + 1 < size && !IsSpacing(units[end + 1])))) {
+    ++end;
+  }
+  return end;
 }
 
-// ReplaceAll of "  " by " ", a run at a time: a run of k spaces becomes
-// ceil(k / 2), each pair keeping the origin of its first space. Matching
-// pair by pair would make long runs the costliest text to read.
-template <typename Origin>
-bool HalveSpaceRuns(Traced<Origin>& text) {
-  std::u16string& units = text.units;
-  std::vector<Origin>& origins = text.origins;
-  const size_t size = units.size();
-  size_t write = 0;
-  bool changed = false;
-  for (size_t scan = 0; scan < size;) {
-    if (units[scan] != kSpace) {
-      units[write] = units[scan];
-      origins[write++] = origins[scan++];
+// Feeds `units` and `origins` to `pipeline`, stretches at a time where it can.
+template <typename Origin, typename Pipeline>
+void Drive(Pipeline& pipeline, const char16_t* units, const Origin* origins, size_t size) {
+  for (size_t i = 0; i < size;) {
+    if (pipeline.Idle() && !IsSpacing(units[i])) {
+      const size_t end = StretchEnd(units, i, size);
+      pipeline.PutStretch(units + i, origins + i, end - i);
+      i = end;
       continue;
     }
-    size_t end = scan;
-    while (end < size && units[end] == kSpace) ++end;
-    changed |= end - scan > 1;
-    for (; scan < end; scan += 2) {
-      units[write] = kSpace;
-      origins[write++] = origins[scan];
-    }
-    scan = end;
+    pipeline.Put(units[i], origins[i]);
+    ++i;
   }
-  units.resize(write);
-  origins.resize(write);
-  return changed;
-}
-
-// Whether a spacing pass would change anything: one scan instead of the
-// pass's four, since most text is clean after the first pass.
-bool NeedsSpacing(std::u16string_view units) {
-  for (size_t at = 1; at < units.size(); ++at) {
-    const char16_t before = units[at - 1];
-    const char16_t unit = units[at];
-    if ((unit == kSpace && (before == kOpenParen || before == kSpace)) ||
-        (unit == kCloseParen && (before == kSpace || before == kOpenParen))) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // The parentheses of an expression, counted once for the checks and the
@@ -193,6 +341,7 @@ struct Parentheses {
   // How far the depth of the text as typed falls below 0: how many ")" find
   // no "(" before them.
   size_t unmatched_closes = 0;
+  size_t deepest = 0;  // the depth of the text as typed, not counting those
 };
 
 Parentheses CountParentheses(std::u16string_view expression) {
@@ -201,7 +350,7 @@ Parentheses CountParentheses(std::u16string_view expression) {
   for (const char16_t unit : expression) {
     if (unit == kOpenParen) {
       ++counts.opens;
-      ++depth;
+      counts.deepest = std::max(counts.deepest, ++depth);
     } else if (unit == kCloseParen) {
       ++counts.closes;
       if (depth > 0) {
@@ -238,59 +387,77 @@ bool Normalize(std::u16string_view expression, const Parentheses& counts, Traced
   const size_t prepended = closes > opens ? closes - opens : 0;
   const size_t appended = opens > closes ? opens - closes : 0;
 
-  // Balanced, then every parenthesis spaced on its outer side. The first
-  // unit is kept for the wrapping "(", which only comes after the passes.
+  // Balanced, then every parenthesis spaced on its outer side, fed to the
+  // first two spacing passes as it is made; most text needs no more. The
+  // first unit is kept for the wrapping "(", which only comes after the
+  // passes; meanwhile it holds U+0000, which no pattern of the passes
+  // contains, so they act on the rest alone.
   const size_t padded_size = 1 + trimmed.size() + opens + closes + 2 * (prepended + appended);
   normal.units.resize(padded_size);
   normal.origins.resize(padded_size);
   char16_t* units = normal.units.data();
   Origin* origins = normal.origins.data();
-  size_t at = 0;
   constexpr Origin kPadding = kAdded<Origin>;
-  auto put = [&](char16_t unit, Origin origin) {
-    units[at] = unit;
-    origins[at++] = origin;
-  };
-  put(kOpenParen, kPadding);
-  for (size_t i = 0; i < prepended; ++i) {
-    put(kSpace, kPadding);
-    put(kOpenParen, kPadding);
+  size_t size = 0;
+  bool needs_another = false;
+  {
+    SpacedText<Origin> spaced(units, origins);
+    SpacingPass<Origin, SpacedText<Origin>> later(spaced);
+    SpacingPass<Origin, decltype(later)> earlier(later);
+    earlier.Put(u'\0', kPadding);
+    for (size_t i = 0; i < prepended; ++i) {
+      earlier.Put(kSpace, kPadding);
+      earlier.Put(kOpenParen, kPadding);
+    }
+    const char16_t* typed = trimmed.data();
+    for (size_t i = 0; i < trimmed.size();) {
+      const char16_t unit = typed[i];
+      const Origin origin = static_cast<Origin>(first + i);
+      if (earlier.Idle() && !IsSpacing(unit)) {
+        const size_t end = StretchEnd(typed, i, trimmed.size());
+        earlier.PutStretch(typed + i, origin, end - i);
+        i = end;
+        continue;
+      }
+      if (unit == kOpenParen) earlier.Put(kSpace, kPadding);
+      earlier.Put(unit, origin);
+      if (unit == kCloseParen) earlier.Put(kSpace, kPadding);
+      ++i;
+    }
+    for (size_t i = 0; i < appended; ++i) {
+      earlier.Put(kCloseParen, kPadding);
+      earlier.Put(kSpace, kPadding);
+    }
+    size = earlier.Finish();
+    needs_another = spaced.NeedsAnother();
   }
-  for (size_t i = 0; i < trimmed.size(); ++i) {
-    const char16_t unit = trimmed[i];
-    if (unit == kOpenParen) put(kSpace, kPadding);
-    put(unit, static_cast<Origin>(first + i));
-    if (unit == kCloseParen) put(kSpace, kPadding);
+  // A pass that finds none of its patterns changes nothing, and neither
+  // would any after it. The rest go two at a time, in place.
+  static_assert(kNormalizePasses % 2 == 0);
+  for (int passes = 2; passes < kNormalizePasses && needs_another; passes += 2) {
+    SpacedText<Origin> spaced(units, origins);
+    SpacingPass<Origin, SpacedText<Origin>> later(spaced);
+    SpacingPass<Origin, decltype(later)> earlier(later);
+    Drive(earlier, units, origins, size);
+    size = earlier.Finish();
+    needs_another = spaced.NeedsAnother();
   }
-  for (size_t i = 0; i < appended; ++i) {
-    put(kCloseParen, kPadding);
-    put(kSpace, kPadding);
-  }
-
-  // Meanwhile the kept unit holds U+0000, which no pattern of the passes
-  // contains, so they act on the rest alone.
-  normal.units[0] = u'\0';
-  for (int pass = 0; pass < kNormalizePasses && NeedsSpacing(normal.units); ++pass) {
-    bool changed = ReplacePair(normal, kOpenParen, kSpace, 0);
-    changed |= ReplacePair(normal, kSpace, kCloseParen, 1);
-    changed |= ReplacePair(normal, kOpenParen, kCloseParen, kRemove);
-    changed |= HalveSpaceRuns(normal);
-    if (!changed) break;  // later passes would change nothing either
-  }
+  normal.units.resize(size);
+  normal.origins.resize(size);
   ReplaceAll(normal, kAndNot);
   ReplaceAll(normal, kOrNot);
 
-  // Trimmed of spaces, and wrapped: the kept unit becomes the "(".
+  // Trimmed of spaces, and wrapped: the unit before the first one kept
+  // becomes the "(", and the walk begins there.
   size_t end = normal.units.size();
   while (end > 1 && normal.units[end - 1] == kSpace) --end;
   size_t begin = 1;
   while (begin < end && normal.units[begin] == kSpace) ++begin;
-  normal.units.erase(1, begin - 1);
-  normal.origins.erase(normal.origins.begin() + 1,
-                       normal.origins.begin() + static_cast<ptrdiff_t>(begin));
-  normal.units.resize(end - (begin - 1));
-  normal.origins.resize(end - (begin - 1));
-  normal.units[0] = kOpenParen;
+  normal.start = begin - 1;
+  normal.units[normal.start] = kOpenParen;
+  normal.origins[normal.start] = kPadding;
+  normal.units.resize(end);
+  normal.origins.resize(end);
   normal.units.push_back(kCloseParen);
   normal.origins.push_back(kPadding);
   return true;
@@ -313,14 +480,34 @@ struct Token {
 
 // A group whose ")" has not been reached. Nests can be a million deep, so
 // it is kept small.
+//
+// A group that dissolves joins its text to the enclosing group's, which
+// reads it on from where it stood at the "(": between words, it splits the
+// text as the group did itself; inside an open phrase, the phrase runs on
+// into the text, which therefore splits at other spaces. (A "(" comes after
+// a space or another "(", so a reading that stands inside a word there
+// stands inside an open phrase.) Reading the text again at each level
+// would cost time in the square of the depth, so a group that may be read
+// the second way keeps that reading too, as_phrase, beside its own, and
+// passes on what both come to. Either reading only counts words (up to two:
+// enough to tell whether a group converts); the words themselves are
+// listed as the walk goes while that list stays right, and otherwise found
+// once the group converts, from its text.
 template <typename Origin>
 struct OpenGroup {
   Origin walked_start;   // its "(" in the walked text; 0 for the wrapping pair
   Origin words_begin;    // its words in `words`
   Origin pending_begin;  // quotes of dissolved nested groups that may dissolve it too
   Origin last_direct_quote = kAdded<Origin>;
-  Token<Origin> token;
+  Token<Origin> token;             // its own reading, from its "("
+  Token<Origin> as_phrase;         // its text read as the rest of a phrase open at its "("
+  uint8_t words = 0;               // that its own reading has ended, up to 2
+  uint8_t phrase_words = 0;        // that as_phrase has ended after the phrase, up to 2
   bool odd_direct_quotes = false;  // in its own text, not in nested groups
+  bool reads_as_phrase = false;    // as_phrase is kept
+  bool phrase_ended = false;       // as_phrase has ended the phrase it began in,
+  bool phrase_nonblank = false;    // which held a unit other than U+0000 by then
+  bool words_stale = false;        // `words` lacks its words: they are found at its ")"
 };
 
 // An unclosed quote whose group dissolved, waiting for the first enclosing
@@ -352,12 +539,13 @@ class Walk {
   // The walk rewrites `normal` in place: it only ever shortens what it has
   // read (a converted group becomes one unit), so it writes behind itself.
   Walk(Traced<Origin>& normal, Reader& reader)
-      : walked_(normal.units), refs_(normal.origins), reader_(reader) {}
+      : walked_(normal.units), refs_(normal.origins), start_(normal.start), reader_(reader) {}
 
-  void Run() {
-    open_.reserve(DeepestNesting());
+  // `deepest`: at least the deepest nesting of the normalized text.
+  void Run(size_t deepest) {
+    open_.reserve(deepest);
     const size_t size = walked_.size();
-    for (size_t i = 0; i < size;) {
+    for (size_t i = start_; i < size;) {
       const char16_t unit = walked_[i];
       const Origin origin = refs_[i];
       if (!IsSpecial(unit)) {
@@ -374,15 +562,14 @@ class Walk {
         walked_end_ += Narrow(end - i);
         i = end;
         if (open_.empty()) continue;
-        Token& token = open_.back().token;
-        if (!token.active) token = {at, true, false, false};
-        token.nonblank = true;
+        OpenGroup& group = open_.back();
+        ReadOrdinary(group.token, at);
+        if (group.reads_as_phrase) ReadOrdinary(group.as_phrase, at);
         continue;
       }
       ++i;
       if (unit == kOpenParen) {
-        open_.push_back(
-            {walked_end_, Narrow(words_.size()), Narrow(pending_.size()), kAdded, {}, false});
+        Open();
         Append(unit, origin);
         continue;
       }
@@ -407,8 +594,8 @@ class Walk {
  private:
   // Units that steer the tokenizer or the walk.
   static bool IsSpecial(char16_t unit) {
-    return unit == kSpace || unit == kDoubleQuote || unit == kOpenParen || unit == kCloseParen ||
-           unit == u'\0';
+    return unit <= kLastSteering && (unit == kSpace || unit == kDoubleQuote || unit == kOpenParen ||
+                                     unit == kCloseParen || unit == u'\0');
   }
 
   void Append(char16_t unit, Origin ref) {
@@ -417,34 +604,72 @@ class Walk {
     ++walked_end_;
   }
 
-  size_t DeepestNesting() const {
-    size_t depth = 0;
-    size_t deepest = 0;
-    for (const char16_t unit : walked_) {
-      if (unit == kOpenParen) deepest = std::max(deepest, ++depth);
-      if (unit == kCloseParen && depth > 0) --depth;
+  // A group opens at walked_end_.
+  void Open() {
+    OpenGroup group{};
+    group.walked_start = walked_end_;
+    group.words_begin = Narrow(words_.size());
+    group.pending_begin = Narrow(pending_.size());
+    if (!open_.empty()) {
+      const OpenGroup& enclosing = open_.back();
+      group.reads_as_phrase =
+          enclosing.token.active || (enclosing.reads_as_phrase && enclosing.as_phrase.active);
+      if (group.reads_as_phrase) group.as_phrase = {walked_end_, true, true, false};
     }
-    return deepest;
+    open_.push_back(group);
   }
 
-  // Reads walked unit `at` into `group`'s tokenizer.
-  void Feed(OpenGroup& group, Origin at) {
-    Token& token = group.token;
-    const char16_t unit = walked_[at];
+  // GetTokens' rules for one unit, walked unit `at`, of a reading: returns
+  // whether it ends the token.
+  static bool Step(Token& token, char16_t unit, Origin at) {
     if (unit == kSpace) {
-      if (token.active && !token.odd) FinishToken(token, at);
-      return;
+      if (!token.active || token.odd) return false;
+      token.active = false;
+      return true;
     }
     if (!token.active) token = {at, true, false, false};
     if (unit == kDoubleQuote) token.odd = !token.odd;
     if (unit != u'\0') token.nonblank = true;
+    return false;
   }
 
-  // Ends `token` before walked unit `end`; blank tokens are not words.
-  void FinishToken(Token& token, Origin end) {
-    token.active = false;
-    if (!token.nonblank) return;
-    const Origin start = token.start;
+  // A stretch of units other than those that steer the tokenizer, from
+  // walked unit `at`.
+  static void ReadOrdinary(Token& token, Origin at) {
+    if (!token.active) token = {at, true, false, false};
+    token.nonblank = true;
+  }
+
+  static uint8_t Plus(uint8_t words, uint8_t more) {
+    return static_cast<uint8_t>(std::min(words + more, 2));
+  }
+
+  // Reads walked unit `at` into both readings of `group`.
+  void Feed(OpenGroup& group, Origin at) {
+    const char16_t unit = walked_[at];
+    if (Step(group.token, unit, at)) EndWord(group, at);
+    if (group.reads_as_phrase && Step(group.as_phrase, unit, at)) EndPhraseWord(group);
+  }
+
+  // Its own reading of `group` has ended a token before walked unit `end`;
+  // blank tokens are not words.
+  void EndWord(OpenGroup& group, Origin end) {
+    if (!group.token.nonblank) return;
+    group.words = Plus(group.words, 1);
+    if (!group.words_stale) PushWord(group.token.start, end);
+  }
+
+  void EndPhraseWord(OpenGroup& group) {
+    if (!group.phrase_ended) {
+      group.phrase_ended = true;
+      group.phrase_nonblank = group.as_phrase.nonblank;
+    } else if (group.as_phrase.nonblank) {
+      group.phrase_words = Plus(group.phrase_words, 1);
+    }
+  }
+
+  // Lists the word [start, end) of the walked text.
+  void PushWord(Origin start, Origin end) {
     Word word{};
     word.read_start = start;
     word.read_end = end;
@@ -461,6 +686,23 @@ class Walk {
     words_.push_back(word);
   }
 
+  // Lists the words of `group`, whose ")" is walked unit `close_at`, from
+  // its text: its own reading once more, now that it converts.
+  void FindWords(const OpenGroup& group, Origin close_at) {
+    words_.resize(group.words_begin);
+    Token token;
+    for (Origin at = group.walked_start + 1; at < close_at;) {
+      if (!IsSpecial(walked_[at])) {
+        ReadOrdinary(token, at);
+        while (at < close_at && !IsSpecial(walked_[at])) ++at;
+        continue;
+      }
+      if (Step(token, walked_[at], at) && token.nonblank) PushWord(token.start, at);
+      ++at;
+    }
+    if (token.active && token.nonblank) PushWord(token.start, close_at);
+  }
+
   // Where walked unit `at` stands in the expression. Words begin and end
   // with units the user typed (the added ones are parentheses and spaces).
   Span SpanOf(Origin at) const {
@@ -475,6 +717,8 @@ class Walk {
     const Origin depth = Narrow(open_.size() + 1);
     OpenGroup* enclosing = open_.empty() ? nullptr : &open_.back();
     const Origin close_at = walked_end_ - 1;
+    // The ")" reads as a space, should the group's text join a phrase.
+    if (group.reads_as_phrase && Step(group.as_phrase, kSpace, close_at)) EndPhraseWord(group);
 
     const bool quote_open = group.token.active && group.token.odd;
     if (quote_open) {
@@ -489,16 +733,17 @@ class Walk {
       Dissolve(group, enclosing);
       return;
     }
-    if (group.token.active) FinishToken(group.token, close_at);
+    if (Step(group.token, kSpace, close_at)) EndWord(group, close_at);
     ReleasePending(group.pending_begin, depth);
+    if (group.words < 2) {
+      Dissolve(group, enclosing);
+      return;
+    }
+    if (group.words_stale) FindWords(group, close_at);
     // From a pointer and a size: the WebAssembly build's standard library
     // has no span from two iterators.
     const std::span<Word> words(words_.data() + group.words_begin,
                                 words_.size() - group.words_begin);
-    if (words.size() < 2) {
-      Dissolve(group, enclosing);
-      return;
-    }
 
     AssignRoles(words);
     for (Word& word : words) {
@@ -528,22 +773,51 @@ class Walk {
   }
 
   // The group's parentheses become spaces and its text joins the enclosing
-  // group's.
+  // group's, whose readings read it on from where they stood at the "(".
   void Dissolve(const OpenGroup& group, OpenGroup* enclosing) {
     walked_[group.walked_start] = kSpace;
     walked_[walked_end_ - 1] = kSpace;
     if (enclosing == nullptr) return;
     if (!enclosing->token.active) {
-      // The enclosing group stood between words at the "(", so it splits the
-      // text as the group did: the group's words are its words, and a phrase
-      // left open runs on in it.
+      // Between words: the group's words are its words, and a phrase left
+      // open runs on in it.
       enclosing->token = group.token;
-      return;
+      enclosing->words = Plus(enclosing->words, group.words);
+      enclosing->words_stale |= group.words_stale;
+    } else {
+      // Inside a phrase, which runs on into the group's text.
+      enclosing->words_stale = true;
+      if (group.phrase_ended) {
+        if (enclosing->token.nonblank || group.phrase_nonblank) {
+          enclosing->words = Plus(enclosing->words, 1);
+        }
+        enclosing->words = Plus(enclosing->words, group.phrase_words);
+        enclosing->token = group.as_phrase;
+      } else {
+        enclosing->token.odd = group.as_phrase.odd;
+        enclosing->token.nonblank |= group.as_phrase.nonblank;
+      }
     }
-    // The "(" stood inside an open phrase of the enclosing group, which
-    // therefore splits the group's text differently: read it again.
-    words_.resize(group.words_begin);
-    for (Origin at = group.walked_start; at < walked_end_; ++at) Feed(*enclosing, at);
+    if (enclosing->words_stale) words_.resize(group.words_begin);
+    if (!enclosing->reads_as_phrase) return;
+    Token& phrase = enclosing->as_phrase;
+    if (!phrase.active) {
+      phrase = group.token;
+      enclosing->phrase_words = Plus(enclosing->phrase_words, group.words);
+    } else if (group.phrase_ended) {
+      const bool nonblank = phrase.nonblank || group.phrase_nonblank;
+      if (!enclosing->phrase_ended) {
+        enclosing->phrase_ended = true;
+        enclosing->phrase_nonblank = nonblank;
+      } else if (nonblank) {
+        enclosing->phrase_words = Plus(enclosing->phrase_words, 1);
+      }
+      enclosing->phrase_words = Plus(enclosing->phrase_words, group.phrase_words);
+      phrase = group.as_phrase;
+    } else {
+      phrase.odd = group.as_phrase.odd;
+      phrase.nonblank |= group.as_phrase.nonblank;
+    }
   }
 
   // The converter's item list: an operator word is an operator where an
@@ -567,6 +841,7 @@ class Walk {
   // walked_; per unit, refs_ holds its origin, or kGroupRef | group.
   std::u16string& walked_;
   std::vector<Origin>& refs_;
+  size_t start_;  // where the walk begins reading
   Origin walked_end_ = 0;
   Reader& reader_;
   std::vector<Span> group_spans_;
@@ -584,7 +859,10 @@ template <typename Origin>
 Outcome ReadNormalized(std::u16string_view expression, const Parentheses& counts, Reader& reader) {
   Traced<Origin> normal;
   if (!Normalize(expression, counts, normal)) return Outcome::kBlank;
-  Walk<Origin>(normal, reader).Run();
+  // The walk nests no deeper than the wrapping pair, the "(" put in front
+  // and the typed ones.
+  const size_t prepended = counts.closes > counts.opens ? counts.closes - counts.opens : 0;
+  Walk<Origin>(normal, reader).Run(1 + prepended + counts.deepest);
   return Outcome::kConverted;
 }
 
@@ -592,11 +870,14 @@ Outcome ReadNormalized(std::u16string_view expression, const Parentheses& counts
 
 OperatorKind OperatorWord(std::u16string_view text) {
   if (text.size() < 2 || text.size() > 3) return OperatorKind::kNone;
-  std::u16string lower(text);
-  for (char16_t& unit : lower) unit = LowerAscii(unit);
-  if (lower == u"and") return OperatorKind::kAnd;
-  if (lower == u"or") return OperatorKind::kOr;
-  if (lower == u"not") return OperatorKind::kNot;
+  const char16_t first = LowerAscii(text[0]);
+  const char16_t second = LowerAscii(text[1]);
+  if (text.size() == 2) {
+    return first == u'o' && second == u'r' ? OperatorKind::kOr : OperatorKind::kNone;
+  }
+  const char16_t third = LowerAscii(text[2]);
+  if (first == u'a' && second == u'n' && third == u'd') return OperatorKind::kAnd;
+  if (first == u'n' && second == u'o' && third == u't') return OperatorKind::kNot;
   return OperatorKind::kNone;
 }
 

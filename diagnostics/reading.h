@@ -72,9 +72,7 @@ enum class Outcome {
 };
 
 // Reads `expression` as ConvertBoolean does, reporting to `reader`. Linear in
-// time and memory, except where groups nested in each other all dissolve
-// around one unclosed quote (each level reads its text again, as the
-// converter does).
+// time and memory, however deep groups nest and dissolve.
 Outcome ReadExpression(std::u16string_view expression, Reader& reader);
 
 // The operator word `text` stands for, in any ASCII letter case.

@@ -13,6 +13,10 @@ namespace {
 
 constexpr char16_t kStraightQuote = u'"';
 
+// Room for most repair messages, reserved up front so that building one
+// allocates once.
+constexpr size_t kRepairMessageSize = 96;
+
 char16_t UpperAscii(char16_t unit) {
   return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
 }
@@ -50,22 +54,27 @@ TidyResult Tidy(std::u16string_view expression, const TidyOptions& options) {
   Text& text = result.expression;
   std::vector<Diagnostic>& repairs = result.repairs;
 
-  for (const HiddenRun& run : FindHiddenRuns(expression)) {
+  auto on_run = [&](const HiddenRun& run) {
     std::fill(text.begin() + static_cast<ptrdiff_t>(run.start),
               text.begin() + static_cast<ptrdiff_t>(run.end), u' ');
-    Add(repairs, codes::kJoinedWords, Severity::kInfo,
-        "Replaced " + DescribeSeparators(expression.substr(run.start, run.end - run.start)) +
-            Placement(run) + " with a space.",
-        run.start, run.end);
-  }
-  for (size_t at = 0; at < expression.size(); ++at) {
-    if (!IsTypographicQuote(expression[at])) continue;
+    std::string message;
+    message.reserve(kRepairMessageSize);
+    message += "Replaced ";
+    message += DescribeSeparators(expression.substr(run.start, run.end - run.start));
+    AppendPlacement(message, run);
+    message += " with a space.";
+    Add(repairs, codes::kJoinedWords, Severity::kInfo, std::move(message), run.start, run.end);
+  };
+  auto on_quote = [&](size_t at) {
     text[at] = kStraightQuote;
-    Add(repairs, codes::kTypographicQuote, Severity::kInfo,
-        "Replaced the typographic quotation mark " + ToUtf8(Text(1, expression[at])) +
-            " with the straight double quote \".",
-        at, at + 1);
-  }
+    std::string message;
+    message.reserve(kRepairMessageSize);
+    message += "Replaced the typographic quotation mark ";
+    AppendUtf8(message, expression[at]);
+    message += " with the straight double quote \".";
+    Add(repairs, codes::kTypographicQuote, Severity::kInfo, std::move(message), at, at + 1);
+  };
+  ForEachPastedMark(expression, on_run, on_quote);
 
   // Which words act as operators follows from the cleaned text: a line
   // break that joined "OR" to a word hid it until now.
@@ -73,12 +82,14 @@ TidyResult Tidy(std::u16string_view expression, const TidyOptions& options) {
     OperatorFinder finder(text);
     ReadExpression(text, finder);
     for (const Word& word : finder.lowered()) {
-      const Text typed = text.substr(word.start, word.end - word.start);
+      std::string message = "Wrote the operator ";
+      AppendQuote(message, std::u16string_view(text).substr(word.start, word.end - word.start));
+      message += " in capitals.";
       std::transform(text.begin() + static_cast<ptrdiff_t>(word.start),
                      text.begin() + static_cast<ptrdiff_t>(word.end),
                      text.begin() + static_cast<ptrdiff_t>(word.start), UpperAscii);
-      Add(repairs, codes::kLowercaseOperator, Severity::kInfo,
-          "Wrote the operator " + Quote(typed) + " in capitals.", word.start, word.end);
+      Add(repairs, codes::kLowercaseOperator, Severity::kInfo, std::move(message), word.start,
+          word.end);
     }
   }
   diagnostics::Finish(expression, repairs);

@@ -66,6 +66,25 @@ TEST(TidyTest, RepairsPastedText) {
   }
 }
 
+// A group that dissolves inside a phrase joins it: its operators are words
+// of the phrase, and keep their letter case.
+TEST(TidyTest, CapitalsFollowPhrasesAcrossGroups) {
+  const TidyCase cases[] = {
+      {u"(x \"y (a or b\" c) or z)", true, u"(x \"y (a or b\" c) OR z)", {"lowercase-operator"}},
+      {u"(x \"y (a or b c) d\" or z)",
+       true,
+       u"(x \"y (a OR b c) d\" OR z)",
+       {"lowercase-operator", "lowercase-operator"}},
+  };
+  for (const TidyCase& c : cases) {
+    const TidyResult result = Tidy(c.input, {.capitalize_operators = c.capitals});
+    EXPECT_EQ(result.expression, c.tidied) << ToUtf8(c.input);
+    std::vector<std::string> codes;
+    for (const Diagnostic& repair : result.repairs) codes.push_back(repair.code);
+    EXPECT_EQ(codes, c.repairs) << ToUtf8(c.input);
+  }
+}
+
 TEST(TidyTest, RepairMessagesAndSpans) {
   const TidyResult result = Tidy(u"\U0001F600 AND\r\n\u201Cx y\u201D or z", {true});
   ASSERT_EQ(result.repairs.size(), 4u);
