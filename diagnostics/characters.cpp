@@ -61,6 +61,13 @@ size_t WordEnd(std::u16string_view text, size_t start) {
   return start;
 }
 
+// Control characters other than U+0000 count as well: copied from a
+// database's export or a document they stand where a space did, and the
+// converter joins the words on either side of them just the same.
+bool IsControl(char32_t code_point) {
+  return (code_point >= 0x01 && code_point < 0x20) || (code_point >= 0x7F && code_point < 0xA0);
+}
+
 }  // namespace
 
 HiddenRun HiddenRunAt(std::u16string_view text, size_t start) {
@@ -119,11 +126,11 @@ CodePoint CodePointAt(std::u16string_view text, size_t at) {
 }
 
 bool IsHiddenSeparatorSlow(char32_t code_point) {
-  return (code_point >= 0x09 && code_point <= 0x0D) || code_point == 0x85 || code_point == 0xA0 ||
-         code_point == 0x1680 || code_point == 0x180E ||
-         (code_point >= 0x2000 && code_point <= 0x200B) || code_point == 0x2028 ||
-         code_point == 0x2029 || code_point == 0x202F || code_point == 0x205F ||
-         code_point == 0x2060 || code_point == 0x3000 || code_point == 0xFEFF;
+  return IsControl(code_point) || code_point == 0xA0 || code_point == 0x1680 ||
+         code_point == 0x180E || (code_point >= 0x2000 && code_point <= 0x200B) ||
+         code_point == 0x2028 || code_point == 0x2029 || code_point == 0x202F ||
+         code_point == 0x205F || code_point == 0x2060 || code_point == 0x3000 ||
+         code_point == 0xFEFF;
 }
 
 bool IsTypographicQuoteSlow(char32_t code_point) {
@@ -161,7 +168,10 @@ std::string DescribeSeparators(std::u16string_view run) {
       std::find_if(std::begin(kSeparatorNames), std::end(kSeparatorNames),
                    [&](const SeparatorName& name) { return name.code_point == first; });
   std::string text;
-  if (known == std::end(kSeparatorNames)) {
+  if (known == std::end(kSeparatorNames) && IsControl(first)) {
+    text = run.size() == 1 ? "a control character"
+                           : std::to_string(run.size()) + " control characters";
+  } else if (known == std::end(kSeparatorNames)) {
     text = run.size() == 1 ? "a Unicode space" : std::to_string(run.size()) + " Unicode spaces";
   } else {
     text = run.size() == 1 ? std::string(known->name)

@@ -1,11 +1,13 @@
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "diagnostics/characters.h"
 #include "diagnostics/diagnostics.h"
 #include "diagnostics/reading.h"
+#include "diagnostics/syntax.h"
 #include "textfuncs/funclib.h"
 
 namespace boolconv {
@@ -16,6 +18,9 @@ namespace {
 constexpr size_t kLongestSuggestion = 100;
 // Terms listed by name in a message; more are summed up with "…".
 constexpr size_t kTermsNamed = 3;
+// Units of a group mixing AND and OR beyond which its readings are not
+// spelled out (they would be too long to show).
+constexpr size_t kMostUnitsRead = 8;
 
 std::string Utf8(std::u16string_view text) { return ToUtf8(Text(text)); }
 
@@ -225,24 +230,15 @@ std::string_view OperatorName(OperatorKind kind) {
   return "";
 }
 
-enum class LetterCase { kLower, kUpper, kMixed };
-
-LetterCase CaseOf(std::u16string_view text) {
-  bool lower = false;
-  bool upper = false;
-  for (const char16_t unit : text) {
-    lower |= unit >= u'a' && unit <= u'z';
-    upper |= unit >= u'A' && unit <= u'Z';
-  }
-  return lower == upper ? LetterCase::kMixed : lower ? LetterCase::kLower : LetterCase::kUpper;
-}
-
 class GroupChecker : public Reader {
  public:
   // `may_hold_marks`: whether the expression may hold a bracket or a pasted
   // mark at all; without any, no word's text needs reading for them.
-  GroupChecker(std::u16string_view text, bool may_hold_marks, std::vector<Diagnostic>& out)
-      : text_(text), may_hold_marks_(may_hold_marks), out_(out) {}
+  // `marked`: the places of single-quoted phrases and glued operators, in
+  // order; a group holding one is not what the searcher meant either.
+  GroupChecker(std::u16string_view text, bool may_hold_marks, const std::vector<size_t>& marked,
+               std::vector<Diagnostic>& out)
+      : text_(text), may_hold_marks_(may_hold_marks), marked_(marked), out_(out) {}
 
   void ConvertedGroup(std::span<const Word> words, bool whole_expression) override {
     const std::string_view where = whole_expression ? "the expression" : "its group";
@@ -291,9 +287,16 @@ class GroupChecker : public Reader {
       split_tag = SpacedBrackets(words);
       pasted = HasPastedMarks(words);
     }
-    if (has_or && has_and && !split_tag && !pasted) MixedAndOr(words);
+    // So do database syntax and quotes that make no phrase.
+    const bool syntax = CheckGroupSyntax(text_, words, out_);
+    if (has_or && has_and && !split_tag && !pasted && !syntax && !Marked(words)) {
+      MixedAndOr(words);
+    }
   }
 
+  // What the converter does about a quote that never closes is told when
+  // the reading is over: a quote missing its partner earlier on is the
+  // mistake to point at (see Finish).
   void Unclosed(const UnclosedQuote& quote) override {
     const size_t enclosing = quote.groups_lost - 1;
     std::string lost;
@@ -312,17 +315,59 @@ class GroupChecker : public Reader {
           " lose their parentheses and are not converted: their AND, OR and NOT stay as typed, "
           "and the converter warns once for each";
     }
-    Add(out_, codes::kUnclosedQuote, Severity::kWarning,
-        "The double quote " + Placed(quote.quote) + " never closes, so " + lost +
-            ". Add the closing quote, or remove this one.",
-        quote.quote, quote.quote + 1);
+    unclosed_.push_back({quote.quote, std::move(lost)});
+  }
+
+  // Reports the unclosed quotes, each with what the converter does about
+  // it. Where `strays` names a quote that most likely misses its partner,
+  // that quote is the mistake: it is reported once, with what the
+  // converter does about the first unclosed quote after it, and those
+  // after it are consequences, not reported again.
+  void ReportQuotes(const std::vector<StrayQuote>& strays) {
+    auto report_stray = [&](const StrayQuote& stray, const UnclosedAt* consequence) {
+      std::string message = "The double quote " + Placed(stray.at) +
+                            " most likely misses its partner: as typed it pairs with the next "
+                            "quote";
+      if (!stray.wrong_text.empty()) {
+        message += " into the phrase " + Quote(stray.wrong_text) + ", which no search would quote";
+      }
+      message += ", and every quote after it pairs with the wrong one.";
+      if (consequence != nullptr) {
+        message += " The converter finds the double quote " + Placed(consequence->quote) +
+                   " unclosed, so " + consequence->lost + ".";
+      }
+      message += " Add the quote that ends this phrase, or remove this one.";
+      Add(out_, codes::kUnclosedQuote, Severity::kWarning, std::move(message), stray.at,
+          stray.at + 1);
+    };
+    auto report = [&](const UnclosedAt& unclosed) {
+      Add(out_, codes::kUnclosedQuote, Severity::kWarning,
+          "The double quote " + Placed(unclosed.quote) + " never closes, so " + unclosed.lost +
+              ". Add the closing quote, or remove this one.",
+          unclosed.quote, unclosed.quote + 1);
+    };
+    std::sort(unclosed_.begin(), unclosed_.end(),
+              [](const UnclosedAt& a, const UnclosedAt& b) { return a.quote < b.quote; });
+    size_t next = 0;
+    // Unclosed quotes before the first stray one are mistakes of their own.
+    while (next < unclosed_.size() && (strays.empty() || unclosed_[next].quote < strays[0].at)) {
+      report(unclosed_[next++]);
+    }
+    for (size_t k = 0; k < strays.size(); ++k) {
+      const size_t until = k + 1 < strays.size() ? strays[k + 1].at : text_.size();
+      const UnclosedAt* consequence = nullptr;
+      for (; next < unclosed_.size() && unclosed_[next].quote < until; ++next) {
+        if (consequence == nullptr) consequence = &unclosed_[next];
+      }
+      report_stray(strays[k], consequence);
+    }
   }
 
   // Lower-case operators draw a note only where the expression otherwise
   // writes its operators in capitals: one written all in lower case, or in
   // mixed ways, means them all.
   void Finish() {
-    if (operator_cases_.mixed > 0 || operator_cases_.lower > operator_cases_.upper) return;
+    if (!operator_cases_.LowercaseStandsOut()) return;
     for (const LowercaseOperator& noted : lowercase_operators_) {
       const std::u16string_view phrase =
           text_.substr(noted.phrase_start, noted.phrase_end - noted.phrase_start);
@@ -365,17 +410,9 @@ class GroupChecker : public Reader {
     const Word& word = words[i];
     // As read, unless the word is the NOT that "and not" or "or not" became.
     const bool as_typed = word.end - word.start == word.read.size();
-    switch (CaseOf(as_typed ? word.read : TextOf(word))) {
-      case LetterCase::kUpper:
-        ++operator_cases_.upper;
-        return;
-      case LetterCase::kMixed:
-        ++operator_cases_.mixed;
-        return;
-      case LetterCase::kLower:
-        ++operator_cases_.lower;
-        break;
-    }
+    const LetterCase letter_case = CaseOf(as_typed ? word.read : TextOf(word));
+    operator_cases_.Note(letter_case);
+    if (letter_case != LetterCase::kLower) return;
     // A lower-case operator between two plain words may be part of a phrase
     // the user meant, as in "do not resuscitate". Whether it is noted at all
     // is known at the end, so only its place is kept for now.
@@ -388,9 +425,12 @@ class GroupChecker : public Reader {
 
   // Sign-form terms are bare (optional) after "or", and the first one is
   // bare when "or" follows it; mixing in AND leaves those optional beside
-  // required ones. Grouping each run of OR-ed terms keeps them together.
-  // The rewrite is built only as far as the message can show it, so a
-  // group of any size costs time in its number of words alone.
+  // required ones. The advice keeps what the searcher meant: words written
+  // next to each other belong together, as databases read them, so each
+  // run of them is one unit; where explicit AND and OR are mixed as well,
+  // databases disagree on the order, and both readings are shown. The
+  // rewrite is built only as far as the message can show it, so a group of
+  // any size costs time in its number of words alone.
   void MixedAndOr(std::span<const Word> words) {
     auto or_at = [&](size_t i) {
       return i < words.size() && words[i].role == Role::kOperator &&
@@ -398,21 +438,26 @@ class GroupChecker : public Reader {
     };
     const Word* named[kTermsNamed] = {};
     size_t optional = 0;
-    // The whole group rewritten, cut at kLongestSuggestion units: whether it
-    // reaches that length decides what the message shows.
-    CutText<kLongestSuggestion> suggestion;
-    CutText<QuotedUnits(kQuotedCodePoints)> first_run;  // its first run of OR-ed terms
-    bool in_run = false;
-    bool first_run_done = false;
-    auto write = [&](std::u16string_view part) {
-      suggestion.Append(part);
-      if (in_run && !first_run_done) first_run.Append(part);
-    };
+    // The units: runs of words next to each other, and the explicit
+    // operators between them.
+    std::vector<std::u16string>& units = units_;
+    std::vector<const Word*>& joins = joins_;
+    units.clear();
+    joins.clear();
+    bool explicit_and = false;
+    bool runs = false;
+    bool too_long = false;
+    size_t run_words = 0;
+    size_t first_run = kNoRun;  // the first unit of several words
     for (size_t i = 0; i < words.size(); ++i) {
       const Word& word = words[i];
-      if (!suggestion.empty()) write(u" ");
       if (word.role != Role::kOperand) {
-        write(TextOf(word));
+        if (word.role == Role::kOperator) {
+          explicit_and |= word.operator_word != OperatorKind::kOr;
+          joins.push_back(&word);
+          if (run_words > 1) WrapRun(units, first_run);
+          run_words = 0;
+        }
         continue;
       }
       const bool or_before = i > 0 && or_at(i - 1);
@@ -421,37 +466,133 @@ class GroupChecker : public Reader {
         if (optional < kTermsNamed) named[optional] = &word;
         ++optional;
       }
-      if (!in_run && or_after) {
-        in_run = true;
-        write(u"(");
+      if (units.size() > kMostUnitsRead || too_long) {
+        too_long = true;
+        continue;
       }
-      write(TextOf(word));
-      if (in_run && !or_after) {
-        write(u")");
-        in_run = false;
-        first_run_done = true;
+      const std::u16string_view typed = TextOf(word).substr(0, kLongestSuggestion);
+      if (run_words++ == 0) {
+        units.emplace_back(typed);
+      } else {
+        units.back() += u' ';
+        units.back() += typed;
+        runs = true;
       }
     }
-    if (!first_run_done) return;
+    if (run_words > 1 && !too_long) WrapRun(units, first_run);
+    // An example of a run in parentheses, for advice that cannot spell out
+    // the whole group.
+    std::string example;
+    if (first_run != kNoRun) example = ", as in " + Quote(units[first_run]);
     std::string terms;
     for (size_t i = 0; i < optional && i < kTermsNamed; ++i) {
       if (i > 0) terms += i + 1 == optional ? " and " : ", ";
       terms += Said(*named[i]);
     }
     if (optional > kTermsNamed) terms += ", …";
-    std::string message = "This group mixes AND and OR without parentheses, so in the sign form " +
-                          terms + (optional == 1 ? " becomes" : " become") +
-                          " optional. To keep the OR-ed terms as alternatives of which one is "
-                          "required, ";
-    if (suggestion.size() < kLongestSuggestion) {
-      message += "write ";
-      AppendQuote(message, suggestion.view(), kLongestSuggestion);
+    const std::string becomes = (optional == 1 ? " becomes" : " become");
+    std::string message;
+    if (!explicit_and) {
+      message =
+          "This group mixes OR with words written next to each other, which the "
+          "conversion joins with AND, so in the sign form " +
+          terms + becomes +
+          " optional. Words next to each other belong together, as databases read them: ";
+      const std::u16string rewrite = too_long ? std::u16string() : LeftToRight(units, joins, false);
+      if (!too_long && rewrite.size() < kLongestSuggestion) {
+        message += "write " + Quote(rewrite, kLongestSuggestion) +
+                   ", or put each run of words in double quotes to search it as a phrase.";
+      } else {
+        message += "put each run of them in parentheses" + example +
+                   ", or in double quotes to search it as a phrase.";
+      }
     } else {
-      message += "put each run of them in parentheses, as in ";
-      AppendQuote(message, first_run.view());
+      message = "This group mixes AND and OR without parentheses, so in the sign form " + terms +
+                becomes + " optional. ";
+      if (runs) message += "Words next to each other belong together, as databases read them. ";
+      const std::u16string in_order = too_long ? std::u16string() : LeftToRight(units, joins, true);
+      const std::u16string and_first = too_long ? std::u16string() : AndFirst(units, joins);
+      if (too_long || in_order.size() >= kLongestSuggestion ||
+          and_first.size() >= kLongestSuggestion) {
+        message +=
+            "Databases disagree on the order of AND and OR (PubMed reads left to right; most "
+            "others bind AND before OR): put parentheses around what belongs together" +
+            example + ".";
+      } else if (in_order == and_first) {
+        message += "Databases read it alike, as " + Quote(in_order, kLongestSuggestion) +
+                   ": write it with those parentheses.";
+      } else {
+        message += "Databases disagree on how to read it: PubMed reads left to right, " +
+                   Quote(in_order, kLongestSuggestion) + "; most others bind AND before OR, " +
+                   Quote(and_first, kLongestSuggestion) +
+                   ". Write the parentheses of the one you mean.";
+      }
     }
-    Add(out_, codes::kMixedAndOr, Severity::kWarning, message, words.front().start,
+    Add(out_, codes::kMixedAndOr, Severity::kWarning, std::move(message), words.front().start,
         words.back().end);
+  }
+
+  static constexpr size_t kNoRun = std::numeric_limits<size_t>::max();
+
+  // Puts the last unit, a run of several words, in parentheses.
+  static void WrapRun(std::vector<std::u16string>& units, size_t& first_run) {
+    units.back() = u"(" + units.back() + u")";
+    if (first_run == kNoRun) first_run = units.size() - 1;
+  }
+
+  // The units joined by their operators, as typed. With `nest`, each
+  // operator applies to all before it: "((a OR b) AND c) OR d".
+  std::u16string LeftToRight(const std::vector<std::u16string>& units,
+                             const std::vector<const Word*>& joins, bool nest) const {
+    std::u16string text;
+    if (nest && units.size() > 2) text.append(units.size() - 2, u'(');
+    for (size_t k = 0; k < units.size(); ++k) {
+      if (k > 0) {
+        if (nest && k > 1) text += u')';
+        text += u' ';
+        text += JoinText(joins, k - 1);
+        text += u' ';
+      }
+      text += units[k];
+    }
+    return text;
+  }
+
+  // The units with AND and NOT binding before OR: "(a AND b) OR c".
+  std::u16string AndFirst(const std::vector<std::u16string>& units,
+                          const std::vector<const Word*>& joins) const {
+    std::u16string text;
+    size_t k = 0;
+    bool any_or = false;
+    for (size_t j = 0; j < joins.size() && j + 1 < units.size(); ++j) {
+      any_or |= joins[j]->operator_word == OperatorKind::kOr;
+    }
+    while (k < units.size()) {
+      size_t end = k + 1;  // the units up to the next OR bind together
+      while (end < units.size() && joins[end - 1]->operator_word != OperatorKind::kOr) ++end;
+      const bool wrap = any_or && end - k > 1;
+      if (k > 0) {
+        text += u' ';
+        text += JoinText(joins, k - 1);
+        text += u' ';
+      }
+      if (wrap) text += u'(';
+      for (size_t m = k; m < end; ++m) {
+        if (m > k) {
+          text += u' ';
+          text += JoinText(joins, m - 1);
+          text += u' ';
+        }
+        text += units[m];
+      }
+      if (wrap) text += u')';
+      k = end;
+    }
+    return text;
+  }
+
+  std::u16string_view JoinText(const std::vector<const Word*>& joins, size_t k) const {
+    return TextOf(*joins[k]).substr(0, kLongestSuggestion);
   }
 
   // A field tag such as "[MeSH Terms]" split over words at its space: a "]"
@@ -546,9 +687,21 @@ class GroupChecker : public Reader {
     unclaimed_.push_back({words.front().start, words.back().end, all});
   }
 
+  // Whether a single-quoted phrase or a glued operator stands in the group.
+  bool Marked(std::span<const Word> words) const {
+    const auto at = std::lower_bound(marked_.begin(), marked_.end(), words.front().start);
+    return at != marked_.end() && *at < words.back().end;
+  }
+
   std::u16string_view text_;
   bool may_hold_marks_;
+  const std::vector<size_t>& marked_;
   std::vector<Diagnostic>& out_;
+  struct UnclosedAt {
+    size_t quote;
+    std::string lost;  // what the converter does about it
+  };
+  std::vector<UnclosedAt> unclosed_;
   // A lower-case operator, and the phrase it may belong to (the words on
   // either side, where they are plain words; else just the operator).
   struct LowercaseOperator {
@@ -560,11 +713,10 @@ class GroupChecker : public Reader {
   // Converted groups in the order of their place in the expression.
   std::vector<ConvertedSpan> unclaimed_;
   std::vector<Marks> word_marks_;  // of the words of the group being checked
-  struct {
-    size_t lower = 0;
-    size_t upper = 0;
-    size_t mixed = 0;
-  } operator_cases_;
+  // The units of a group that mixes AND and OR, and the operators between.
+  std::vector<std::u16string> units_;
+  std::vector<const Word*> joins_;
+  OperatorCases operator_cases_;
 };
 
 }  // namespace
@@ -588,8 +740,30 @@ std::vector<Diagnostic> Check(std::u16string_view expression) {
   const Survey survey = SurveyOf(expression);
   if (survey.may_hold_pasted_marks) CheckCharacters(expression, found);
   CheckParentheses(survey, found);
-  GroupChecker groups(expression, survey.may_hold_pasted_marks || survey.holds_brackets, found);
-  if (ReadExpression(expression, groups) == Outcome::kConverted) groups.Finish();
+  std::vector<size_t> marked;
+  CheckTextSyntax(expression, FindSingleQuoted(expression), found, marked);
+  GroupChecker groups(expression, survey.may_hold_pasted_marks || survey.holds_brackets, marked,
+                      found);
+  if (ReadExpression(expression, groups) == Outcome::kConverted) {
+    const std::vector<StrayQuote> strays = FindStrayQuotes(expression);
+    groups.ReportQuotes(strays);
+    groups.Finish();
+    // After a quote that misses its partner, phrases pair wrongly, and a
+    // group holding one of them is not the group the searcher wrote: how
+    // it mixes AND and OR is a consequence, not a mistake of its own.
+    if (!strays.empty()) {
+      const size_t first_stray = strays.front().at;
+      std::vector<size_t> quotes;  // from the first stray one on
+      for (size_t at = first_stray; at < expression.size(); ++at) {
+        if (expression[at] == u'"') quotes.push_back(at);
+      }
+      std::erase_if(found, [&](const Diagnostic& d) {
+        if (d.code != codes::kMixedAndOr) return false;
+        const auto quote = std::lower_bound(quotes.begin(), quotes.end(), d.start);
+        return quote != quotes.end() && *quote < d.end;
+      });
+    }
+  }
   diagnostics::Finish(expression, found);
   return found;
 }

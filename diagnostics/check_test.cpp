@@ -103,7 +103,6 @@ TEST(CheckTest, CleanExpressionsDrawNothing) {
       u"(asthma OR wheez*) AND (child* OR adolescen*) NOT adult*",
       u"\"heart failure\"[mh] OR \"cardiac failure\"[tiab]",
       u"a and not b",
-      u"x OR NOT y",
       u"do not resuscitate or dnr",  // all in lower case: the words mean operators
       u"(a OR b) AND \"x (y) z\"",
       u"\u00E9t\u00E9 AND \U0001F600",
@@ -135,8 +134,21 @@ TEST(CheckTest, Messages) {
        "the converter warns once for each. Add the closing quote, or remove this one."},
       {u"telehealth OR telemedicine AND heart failure", "mixed-and-or", Severity::kWarning,
        "This group mixes AND and OR without parentheses, so in the sign form \"telehealth\" and "
-       "\"telemedicine\" become optional. To keep the OR-ed terms as alternatives of which one is "
-       "required, write \"(telehealth OR telemedicine) AND heart failure\""},
+       "\"telemedicine\" become optional. Words next to each other belong together, as databases "
+       "read them. Databases disagree on how to read it: PubMed reads left to right, "
+       "\"(telehealth OR telemedicine) AND (heart failure)\"; most others bind AND before OR, "
+       "\"telehealth OR (telemedicine AND (heart failure))\". Write the parentheses of the one "
+       "you mean."},
+      {u"(nursing home* or care home* or long term care)", "mixed-and-or", Severity::kWarning,
+       "This group mixes OR with words written next to each other, which the conversion joins "
+       "with AND, so in the sign form \"care\" and \"long\" become optional. Words next to each "
+       "other belong together, as databases read them: write \"(nursing home*) or (care home*) "
+       "or (long term care)\", or put each run of words in double quotes to search it as a "
+       "phrase."},
+      {u"diabetes OR NOT insulin", "or-not", Severity::kWarning,
+       "\"OR NOT\" is read as NOT (the converter turns \"or not\" into NOT), so the OR is "
+       "dropped: \"insulin\" is excluded, not offered. Write NOT alone to exclude it, or OR "
+       "alone to search it as an alternative."},
       {u"(do not resuscitate OR DNR)", "lowercase-operator", Severity::kInfo,
        "\"not\" acts as the operator NOT, although this expression writes its other operators in "
        "capitals. If \"do not resuscitate\" is meant as a phrase, put it in double quotes."},
@@ -192,8 +204,10 @@ TEST(CheckTest, NestedGroupsAndPhrases) {
       // a tab in the nested group keeps the mixing of AND and OR around it quiet
       {u"(a OR b c \"d (e\tf g) h\")", {{"joined-words", 15, 16}}},
       {u"(x \"y (a OR b c) d\" e OR f g)", {{"mixed-and-or", 1, 28}, {"mixed-and-or", 7, 15}}},
-      // groups dissolving inside phrases, three deep
-      {u"(p \"q (r \"s (t u\" v) w\" x) y\" z)", {{"unclosed-quote", 16, 17}}},
+      // groups dissolving inside phrases, three deep: the converter finds the quote
+      // before "t" unclosed, but pairing the first quote with the next makes the
+      // phrase "q (r ", ending in a space, so that quote is the likelier mistake
+      {u"(p \"q (r \"s (t u\" v) w\" x) y\" z)", {{"unclosed-quote", 3, 4}}},
       {u"(a \"b (c \"d (e f) g\" h) i\" j OR k l)", {{"mixed-and-or", 1, 35}}},
       {u"(NOT a (NOT b (NOT c d)))",
        {{"leading-operator", 1, 4}, {"leading-operator", 8, 11}, {"leading-operator", 15, 18}}},
@@ -232,8 +246,8 @@ TEST(CheckTest, TypographicQuotesNameTheirWord) {
 
 // A group of any size makes a message of bounded size: the rewrite it
 // suggests is written out below 100 characters; longer, its first run of
-// OR-ed terms is shown, cut like any quoted text at 40 characters, and
-// never inside a character.
+// words next to each other is shown, cut like any quoted text at 40
+// characters, and never inside a character.
 TEST(CheckTest, MixedAndOrSuggestionIsCut) {
   const std::string smile = "\U0001F600";
   auto times = [](const std::string& piece, size_t count) {
@@ -245,18 +259,18 @@ TEST(CheckTest, MixedAndOrSuggestionIsCut) {
     Text input;
     std::string suggestion;
   } cases[] = {
-      {Repeated(u"t", 90) + u" OR b c", "write \"(" + times("t", 90) + " OR b) c\""},
-      {Repeated(u"t", 91) + u" OR b c", "as in \"(" + times("t", 38) + "…\""},
-      {u"(" + Repeated(u"x", 100000) + u" OR y z)", "as in \"(" + times("x", 38) + "…\""},
-      {u"(a" + Repeated(u"\U0001F600", 50) + u" OR y z)", "as in \"(a" + times(smile, 37) + "…\""},
+      {Repeated(u"t", 90) + u" OR b c", "write \"" + times("t", 90) + " OR (b c)\""},
+      {Repeated(u"t", 91) + u" OR b c", "as in \"(b c)\""},
+      {u"(y OR " + Repeated(u"x", 100000) + u" z)", "as in \"(" + times("x", 38) + "…\""},
+      {u"(y OR a" + Repeated(u"\U0001F600", 50) + u" z)", "as in \"(a" + times(smile, 37) + "…\""},
   };
   for (const auto& c : cases) {
     const std::vector<Diagnostic> found = Check(c.input);
     ASSERT_EQ(found.size(), 1u);
     const std::string& message = found[0].message;
     EXPECT_EQ(found[0].code, "mixed-and-or");
-    EXPECT_TRUE(message.ends_with(c.suggestion)) << message;
-    EXPECT_LT(message.size(), 600u);
+    EXPECT_NE(message.find(c.suggestion), std::string::npos) << message;
+    EXPECT_LT(message.size(), 700u);
   }
   // Each of a thousand nested groups mixes AND and OR.
   const std::vector<Diagnostic> nested = Check(Repeated(u"(a or b c ", 1000, u")"));

@@ -88,15 +88,37 @@ struct TidyOptions {
 
 struct TidyResult {
   Text expression;                  // the cleaned expression
-  std::vector<Diagnostic> repairs;  // one per change, severity kInfo, sorted
+  std::vector<Diagnostic> repairs;  // one per change, severity kInfo, sorted; spans in the input
+
+  // Where a sign prefix changed the length: the stretch [start, end) of
+  // `expression` (code points) that replaced one sign, and how many code
+  // points longer `expression` is than the input from `end` on.
+  struct Shift {
+    size_t start;
+    size_t end;
+    ptrdiff_t longer;
+  };
+  std::vector<Shift> shifts;  // in order
+
+  // The position in the input of code point `position` of `expression`; a
+  // position inside the text that replaced a sign maps to that sign. Use it
+  // to report Check's findings on the tidied text at their place in the
+  // input.
+  size_t InputPosition(size_t position) const;
 };
 
-// Cleans text pasted from documents: every character that separates words
-// to the eye but not to the converter (line breaks, tabs, no-break and other
-// Unicode spaces, zero-width spaces, byte-order marks) becomes a space, and
-// typographic double quotes become '"'. Each change replaces one code point
-// by one, so positions in the result are positions in `expression`. Tidy of
-// its own result changes nothing. Never throws anything but std::bad_alloc;
+// Cleans text pasted from documents and written for databases: every
+// character that separates words to the eye but not to the converter (line
+// breaks, tabs, control characters, no-break and other Unicode spaces,
+// zero-width spaces, byte-order marks) becomes a space, typographic double
+// quotes become '"', single quotes (straight or typographic) around a
+// phrase of several words become '"', a "+" that begins a word goes, and a
+// "-" (or dash or minus sign) that begins a word after a term becomes
+// "NOT ". With `capitalize_operators`, operators are written in capitals,
+// except lower-case ones where the expression otherwise writes its
+// operators in capitals (Check notes those: they may belong to a phrase).
+// Only sign prefixes change the length; `shifts` says where. Tidy of its
+// own result changes nothing. Never throws anything but std::bad_alloc;
 // time and memory linear as for Check.
 TidyResult Tidy(std::u16string_view expression, const TidyOptions& options = {});
 

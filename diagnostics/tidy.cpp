@@ -5,6 +5,7 @@
 #include "diagnostics/characters.h"
 #include "diagnostics/diagnostics.h"
 #include "diagnostics/reading.h"
+#include "diagnostics/syntax.h"
 #include "textfuncs/funclib.h"
 
 namespace boolconv {
@@ -21,28 +22,45 @@ char16_t UpperAscii(char16_t unit) {
   return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
 }
 
-// Collects the operators of converted groups that are not all in capitals.
+// Collects what Tidy changes in converted groups: operators not all in
+// capitals, and words that begin with a sign.
 class OperatorFinder : public Reader {
  public:
   explicit OperatorFinder(std::u16string_view text) : text_(text) {}
 
   void ConvertedGroup(std::span<const Word> words, bool /*whole_expression*/) override {
-    for (const Word& word : words) {
+    for (size_t i = 0; i < words.size(); ++i) {
+      const Word& word = words[i];
+      const SignRepair sign = SignRepairOf(text_, words, i);
+      if (sign != SignRepair::kNone) signs_.push_back({word.start, sign});
       if (word.role != Role::kOperator) continue;
-      const std::u16string_view typed = text_.substr(word.start, word.end - word.start);
-      if (std::any_of(typed.begin(), typed.end(),
-                      [](char16_t unit) { return unit != UpperAscii(unit); })) {
-        lowered_.push_back(word);
-      }
+      const LetterCase letter_case = CaseOf(text_.substr(word.start, word.end - word.start));
+      cases_.Note(letter_case);
+      if (letter_case != LetterCase::kUpper) lowered_.push_back(word);
     }
   }
   void Unclosed(const UnclosedQuote& /*quote*/) override {}
 
-  const std::vector<Word>& lowered() const { return lowered_; }
+  // The operators to write in capitals: none where lower-case ones stand
+  // out among capitals, as Check notes them.
+  std::vector<Word> ToCapitalize() const {
+    return cases_.LowercaseStandsOut() ? std::vector<Word>() : lowered_;
+  }
+  struct Sign {
+    size_t at;
+    SignRepair repair;
+  };
+  std::vector<Sign> Signs() const {
+    std::vector<Sign> signs = signs_;
+    std::sort(signs.begin(), signs.end(), [](const Sign& a, const Sign& b) { return a.at < b.at; });
+    return signs;
+  }
 
  private:
   std::u16string_view text_;
   std::vector<Word> lowered_;
+  std::vector<Sign> signs_;
+  OperatorCases cases_;
 };
 
 }  // namespace
@@ -50,7 +68,7 @@ class OperatorFinder : public Reader {
 
 TidyResult Tidy(std::u16string_view expression, const TidyOptions& options) {
   using namespace diagnostics;
-  TidyResult result{Text(expression), {}};
+  TidyResult result{Text(expression), {}, {}};
   Text& text = result.expression;
   std::vector<Diagnostic>& repairs = result.repairs;
 
@@ -76,12 +94,22 @@ TidyResult Tidy(std::u16string_view expression, const TidyOptions& options) {
   };
   ForEachPastedMark(expression, on_run, on_quote);
 
+  for (const SingleQuoted& phrase : FindSingleQuoted(text)) {
+    std::string message = "Replaced the single quotes around ";
+    AppendQuote(message, expression.substr(phrase.open, phrase.close + 1 - phrase.open));
+    message += " with double quotes.";
+    text[phrase.open] = kStraightQuote;
+    text[phrase.close] = kStraightQuote;
+    Add(repairs, "single-quote", Severity::kInfo, std::move(message), phrase.open,
+        phrase.close + 1);
+  }
+
   // Which words act as operators follows from the cleaned text: a line
   // break that joined "OR" to a word hid it until now.
+  OperatorFinder finder(text);
+  ReadExpression(text, finder);
   if (options.capitalize_operators) {
-    OperatorFinder finder(text);
-    ReadExpression(text, finder);
-    for (const Word& word : finder.lowered()) {
+    for (const Word& word : finder.ToCapitalize()) {
       std::string message = "Wrote the operator ";
       AppendQuote(message, std::u16string_view(text).substr(word.start, word.end - word.start));
       message += " in capitals.";
@@ -92,8 +120,63 @@ TidyResult Tidy(std::u16string_view expression, const TidyOptions& options) {
           word.end);
     }
   }
+
+  // Sign prefixes, the only changes of length, last: the text is copied
+  // once with each of them replaced, and the shifts noted in units for now.
+  const std::vector<OperatorFinder::Sign> signs = finder.Signs();
+  if (!signs.empty()) {
+    constexpr std::u16string_view kNot = u"NOT ";
+    Text signed_text;
+    signed_text.reserve(text.size() + kNot.size() * signs.size());
+    size_t copied = 0;
+    ptrdiff_t longer = 0;
+    for (const OperatorFinder::Sign& sign : signs) {
+      signed_text.append(text, copied, sign.at - copied);
+      const size_t start = signed_text.size();
+      const std::u16string_view word = WordAfter(text, sign.at);
+      std::string message = "Replaced the sign that begins ";
+      AppendQuote(message, word);
+      if (sign.repair == SignRepair::kNot) {
+        signed_text += kNot;
+        longer += static_cast<ptrdiff_t>(kNot.size()) - 1;
+        message += " with NOT, which excludes the word here.";
+      } else {
+        longer -= 1;
+        message += ": words are required without it.";
+      }
+      result.shifts.push_back({start, signed_text.size(), longer});
+      Add(repairs, "sign-prefix", Severity::kInfo, std::move(message), sign.at, sign.at + 1);
+      copied = sign.at + 1;
+    }
+    signed_text.append(text, copied);
+    text = std::move(signed_text);
+    // The shifts in code points of the result.
+    size_t unit = 0;
+    size_t code_points = 0;
+    for (TidyResult::Shift& shift : result.shifts) {
+      for (size_t* place : {&shift.start, &shift.end}) {
+        for (; unit < *place; ++code_points) unit += CodePointAt(text, unit).units;
+        *place = code_points;
+      }
+    }
+  }
   diagnostics::Finish(expression, repairs);
   return result;
+}
+
+size_t TidyResult::InputPosition(size_t position) const {
+  // The last shift that begins at or before `position`.
+  const auto after =
+      std::upper_bound(shifts.begin(), shifts.end(), position,
+                       [](size_t at, const Shift& shift) { return at < shift.start; });
+  if (after == shifts.begin()) return position;
+  const Shift& shift = *(after - 1);
+  if (position < shift.end) {
+    // Inside the text that replaced the sign: the sign itself.
+    const ptrdiff_t before = after - 1 == shifts.begin() ? 0 : (after - 2)->longer;
+    return static_cast<size_t>(static_cast<ptrdiff_t>(shift.start) - before);
+  }
+  return static_cast<size_t>(static_cast<ptrdiff_t>(position) - shift.longer);
 }
 
 }  // namespace boolconv

@@ -45,6 +45,31 @@ TEST(TidyTest, RepairsPastedText) {
       {u"(a OR b) AND \"c d\"", true, u"(a OR b) AND \"c d\"", {}},
       // a conversion that fails has no operators to write in capitals
       {u"a or b)) or ((c", true, u"a or b)) or ((c", {}},
+      // a lower-case operator among capitals may belong to a phrase: it stays
+      {u"(do not resuscitate OR DNR)", true, u"(do not resuscitate OR DNR)", {}},
+      {u"(nursing or care) AND home*", true, u"(nursing or care) AND home*", {}},
+      // a control character from an export joins words like a line break
+      {u"asthma\x01OR wheeze", false, u"asthma OR wheeze", {"joined-words"}},
+      // single-quoted phrases, straight and typographic, become phrases
+      {u"('heart attack' OR \u2018myocardial infarction\u2019)",
+       false,
+       u"(\"heart attack\" OR \"myocardial infarction\")",
+       {"single-quote", "single-quote"}},
+      {u"'heart attack'/exp", false, u"\"heart attack\"/exp", {"single-quote"}},
+      // apostrophes and one quoted word are no phrase
+      {u"Crohn's disease OR patients' views OR 'asthma'/exp",
+       false,
+       u"Crohn's disease OR patients' views OR 'asthma'/exp",
+       {}},
+      // a sign that begins a word becomes the operator it means
+      {u"asthma -pediatric", false, u"asthma NOT pediatric", {"sign-prefix"}},
+      {u"asthma \u2013adult \u2212child",
+       false,
+       u"asthma NOT adult NOT child",
+       {"sign-prefix", "sign-prefix"}},
+      {u"+asthma +child*", false, u"asthma child*", {"sign-prefix", "sign-prefix"}},
+      // but not after an operator, at the start of a group, before a digit or inside a word
+      {u"(-x OR y) OR -z covid-19 -1", false, u"(-x OR y) OR -z covid-19 -1", {}},
   };
   for (const TidyCase& c : cases) {
     const TidyResult result = Tidy(c.input, {.capitalize_operators = c.capitals});
@@ -86,17 +111,35 @@ TEST(TidyTest, CapitalsFollowPhrasesAcrossGroups) {
 }
 
 TEST(TidyTest, RepairMessagesAndSpans) {
-  const TidyResult result = Tidy(u"\U0001F600 AND\r\n\u201Cx y\u201D or z", {true});
-  ASSERT_EQ(result.repairs.size(), 4u);
+  const TidyResult result = Tidy(u"\U0001F600 and\r\n\u201Cx y\u201D or z -w", {true});
+  ASSERT_EQ(result.repairs.size(), 6u);
   // spans in code points of the input: the emoji counts once
-  EXPECT_EQ(result.repairs[0].start, 5u);
-  EXPECT_EQ(result.repairs[0].end, 7u);
-  EXPECT_EQ(result.repairs[0].message,
-            "Replaced a line break between \"AND\" and \"\u201Cx\" with a space.");
+  EXPECT_EQ(result.repairs[0].message, "Wrote the operator \"and\" in capitals.");
+  EXPECT_EQ(result.repairs[0].start, 2u);
+  EXPECT_EQ(result.repairs[1].start, 5u);
+  EXPECT_EQ(result.repairs[1].end, 7u);
   EXPECT_EQ(result.repairs[1].message,
+            "Replaced a line break between \"and\" and \"\u201Cx\" with a space.");
+  EXPECT_EQ(result.repairs[2].message,
             "Replaced the typographic quotation mark \u201C with the straight double quote \".");
-  EXPECT_EQ(result.repairs[3].message, "Wrote the operator \"or\" in capitals.");
-  EXPECT_EQ(result.repairs[3].start, 13u);
+  EXPECT_EQ(result.repairs[4].message, "Wrote the operator \"or\" in capitals.");
+  EXPECT_EQ(result.repairs[4].start, 13u);
+  EXPECT_EQ(result.repairs[5].message,
+            "Replaced the sign that begins \"-w\" with NOT, which excludes the word here.");
+  EXPECT_EQ(result.repairs[5].start, 18u);
+  EXPECT_EQ(result.expression, u"\U0001F600 AND  \"x y\" OR z NOT w");
+}
+
+// Positions in the tidied text map back to the input across the signs
+// that changed its length; inside "NOT " they map to the sign.
+TEST(TidyTest, InputPositionsAcrossSigns) {
+  const TidyResult result = Tidy(u"a -b -c \U0001F600 +d");  // "a NOT b NOT c 😀 d"
+  EXPECT_EQ(result.expression, u"a NOT b NOT c \U0001F600 d");
+  const struct {
+    size_t tidied;
+    size_t input;
+  } cases[] = {{0, 0}, {2, 2}, {4, 2}, {6, 3}, {9, 5}, {12, 6}, {14, 8}, {16, 11}};
+  for (const auto& c : cases) EXPECT_EQ(result.InputPosition(c.tidied), c.input) << c.tidied;
 }
 
 }  // namespace

@@ -1,0 +1,578 @@
+#include "diagnostics/syntax.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "diagnostics/characters.h"
+
+namespace boolconv::diagnostics {
+namespace {
+
+// Longest word that may be a proximity operator or a field code: longer
+// words are neither, and are not read letter by letter.
+constexpr size_t kLongestOperator = 12;
+constexpr size_t kLongestFieldCode = 24;
+// Words a single-quoted phrase may hold: an opening quote whose partner is
+// further away opens none.
+constexpr size_t kMostQuotedWords = 8;
+
+constexpr char16_t kDoubleQuote = u'"';
+
+bool IsLetter(char16_t unit) { return (unit | 0x20) >= u'a' && (unit | 0x20) <= u'z'; }
+bool IsDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
+bool IsLower(char16_t unit) { return unit >= u'a' && unit <= u'z'; }
+char16_t Lower(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit | 0x20 : unit; }
+
+bool AllDigits(std::u16string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
+}
+
+// Whether `text` begins with `prefix` (lower case ASCII) in any letter case.
+bool StartsWithFolded(std::u16string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(text[i]) != static_cast<char16_t>(prefix[i])) return false;
+  }
+  return true;
+}
+bool EqualsFolded(std::u16string_view text, std::string_view word) {
+  return text.size() == word.size() && StartsWithFolded(text, word);
+}
+bool Equals(std::u16string_view text, std::string_view word) {
+  return text.size() == word.size() && std::equal(word.begin(), word.end(), text.begin());
+}
+
+// Which database writes a proximity operator `word`, or empty when it is
+// none. Bare NEAR and NEXT count in capitals only ("near infrared", "next
+// generation"), and N with digits with a capital N ("n3" may be a term).
+std::string_view ProximityConvention(std::u16string_view word) {
+  if (word.size() > kLongestOperator) return {};
+  if (EqualsFolded(word, "adj") || (StartsWithFolded(word, "adj") && AllDigits(word.substr(3)))) {
+    return "Ovid's adjacency operator";
+  }
+  if ((StartsWithFolded(word, "near/") && AllDigits(word.substr(5))) || Equals(word, "NEAR") ||
+      Equals(word, "NEXT") || (StartsWithFolded(word, "next/") && AllDigits(word.substr(5)))) {
+    return "a proximity operator of Web of Science, Embase.com and the Cochrane Library";
+  }
+  if (word.size() >= 2 && word[0] == u'N' && AllDigits(word.substr(1))) {
+    return "EBSCO's proximity operator";
+  }
+  if ((StartsWithFolded(word, "w/") && AllDigits(word.substr(2))) ||
+      (StartsWithFolded(word, "pre/") && AllDigits(word.substr(4)))) {
+    return "Scopus's proximity operator";
+  }
+  return {};
+}
+
+// Field codes that Scopus writes in lower case as well.
+constexpr std::array<std::string_view, 14> kLowercaseFieldCodes = {
+    "title-abs-key", "title-abs", "title",    "abs",      "key",      "authkey", "indexterms",
+    "doctype",       "pubyear",   "subjarea", "language", "srctitle", "affil",   "all"};
+
+// Two-letter field codes that EBSCO writes before a group or a phrase,
+// with a space between.
+constexpr std::array<std::string_view, 14> kSpacedFieldCodes = {
+    "TI", "AB", "SU", "MH", "MM", "MJ", "TX", "KW", "AU", "SO", "PT", "LA", "DE", "TW"};
+
+// A field code as databases write one before "(" or "=": letters, digits
+// and hyphens, in capitals unless Scopus knows it in lower case, or ending
+// in "=" (TS=, PY=).
+bool IsFieldCode(std::u16string_view word) {
+  if (word.size() < 2 || word.size() > kLongestFieldCode || !IsLetter(word[0])) return false;
+  const bool equals = word.back() == u'=';
+  const std::u16string_view name = equals ? word.substr(0, word.size() - 1) : word;
+  if (name.empty()) return false;
+  bool lower = false;
+  for (const char16_t unit : name) {
+    if (!IsLetter(unit) && !IsDigit(unit) && unit != u'-' && unit != u'_') return false;
+    lower |= IsLower(unit);
+  }
+  if (OperatorWord(name) != OperatorKind::kNone) return false;
+  if (equals || !lower) return true;
+  return std::any_of(kLowercaseFieldCodes.begin(), kLowercaseFieldCodes.end(),
+                     [&](std::string_view code) { return EqualsFolded(name, code); });
+}
+
+bool IsSpacedFieldCode(std::u16string_view word) {
+  return std::any_of(kSpacedFieldCodes.begin(), kSpacedFieldCodes.end(),
+                     [&](std::string_view code) { return Equals(word, code); });
+}
+
+bool IsSign(char16_t unit) {
+  return unit == u'-' || unit == u'+' || unit == u'\u2013' || unit == u'\u2014' ||
+         unit == u'\u2212';
+}
+
+// Whether a word begins a number (a year or a date), as the ends of a
+// range do, perhaps inside a phrase.
+bool BeginsNumber(std::u16string_view word) {
+  const size_t first = !word.empty() && word[0] == kDoubleQuote ? 1 : 0;
+  return first < word.size() && IsDigit(word[first]);
+}
+
+bool IsSingleOpen(char16_t unit) { return unit == u'\'' || unit == u'\u2018'; }
+bool IsSingleClose(char16_t unit) { return unit == u'\'' || unit == u'\u2019'; }
+bool IsWordUnit(char16_t unit) {
+  return IsLetter(unit) || IsDigit(unit) || unit == u'*' || unit == u'?' || unit >= 0x80;
+}
+
+class GroupSyntax {
+ public:
+  GroupSyntax(std::u16string_view text, std::span<const Word> words, std::vector<Diagnostic>& out)
+      : text_(text), words_(words), out_(out) {}
+
+  bool Check() {
+    for (size_t i = 0; i < words_.size(); ++i) {
+      const Word& word = words_[i];
+      if (word.role == Role::kOperator && word.operator_word == OperatorKind::kNot &&
+          Lower(text_[word.start]) == u'o') {
+        OrNot(i);
+      }
+      if (word.role != Role::kOperand || word.nested_group) continue;
+      const std::u16string_view typed = TextOf(word);
+      const bool between_terms = Operand(i - 1) && Operand(i + 1);
+      if (between_terms) {
+        const std::string_view convention = ProximityConvention(typed);
+        if (!convention.empty()) Proximity(i, convention);
+      }
+      if (Range(i, between_terms)) continue;
+      FieldCode(i);
+      GluedProximity(i);
+      SpacedTag(i);
+      SignPrefix(i);
+    }
+    return found_;
+  }
+
+ private:
+  std::u16string_view TextOf(const Word& word) const {
+    return text_.substr(word.start, word.end - word.start);
+  }
+  bool Operand(size_t i) const { return i < words_.size() && words_[i].role == Role::kOperand; }
+  bool OperatorBefore(size_t i, OperatorKind kind) const {
+    return i > 0 && words_[i - 1].role == Role::kOperator && words_[i - 1].operator_word == kind;
+  }
+
+  // The sign the sign form gives word `i`, followed by `shown`.
+  std::string Signed(size_t i, std::u16string_view shown) const {
+    std::string sign = OperatorBefore(i, OperatorKind::kNot) ? "-" : "+";
+    const bool optional = OperatorBefore(i, OperatorKind::kOr) ||
+                          (i == 0 && words_.size() > 1 && words_[1].role == Role::kOperator &&
+                           words_[1].operator_word == OperatorKind::kOr);
+    if (optional) sign.clear();
+    std::u16string signed_text(sign.begin(), sign.end());
+    signed_text += shown;
+    return Quote(signed_text);
+  }
+
+  void Report(std::string_view code, std::string message, size_t start, size_t end) {
+    Add(out_, code, Severity::kWarning, std::move(message), start, end);
+    found_ = true;
+  }
+
+  void Proximity(size_t i, std::string_view convention) {
+    const Word& word = words_[i];
+    const std::u16string_view before = TextOf(words_[i - 1]);
+    const std::u16string_view after = TextOf(words_[i + 1]);
+    std::string message = Quote(TextOf(word)) + " is " + std::string(convention) +
+                          ", but these forms have no proximity: it becomes a search word of its "
+                          "own (" +
+                          Signed(i, TextOf(word)) + " in the sign form). ";
+    std::u16string joined(before);
+    joined += u" AND ";
+    joined += after;
+    // Phrases begin and end with their quotes; only those ends are read.
+    const bool plain = !words_[i - 1].nested_group && !words_[i + 1].nested_group &&
+                       before.front() != kDoubleQuote && before.back() != kDoubleQuote &&
+                       after.front() != kDoubleQuote && after.back() != kDoubleQuote;
+    if (plain) {
+      std::u16string phrase = u"\"";
+      phrase += before;
+      phrase += u' ';
+      phrase += after;
+      phrase += u'"';
+      message += "Write the terms as a phrase, " + Quote(phrase) +
+                 " (stricter), or join them with AND, " + Quote(joined) + " (looser).";
+    } else {
+      message += "Join the terms with AND, " + Quote(joined) +
+                 ", or write them as one phrase in double quotes.";
+    }
+    Report("proximity-operator", std::move(message), word.start, word.end);
+  }
+
+  // "heart failure"~3: a proximity glued to the end of a phrase.
+  void GluedProximity(size_t i) {
+    const Word& word = words_[i];
+    const std::u16string_view typed = TextOf(word);
+    size_t digits = 0;
+    while (digits < typed.size() && digits < kLongestOperator &&
+           IsDigit(typed[typed.size() - 1 - digits])) {
+      ++digits;
+    }
+    if (digits == 0 || typed.size() < digits + 3) return;
+    const size_t tilde = typed.size() - 1 - digits;
+    if (typed[tilde] != u'~' || typed[tilde - 1] != kDoubleQuote) return;
+    const std::u16string_view phrase = typed.substr(0, tilde);
+    std::string message = Quote(typed.substr(tilde)) +
+                          " after the phrase asks for its words near each other (a proximity "
+                          "search), but these forms have no proximity: it stays glued to the "
+                          "phrase, " +
+                          Signed(i, typed) +
+                          " in the sign form. Remove it to search the exact phrase " +
+                          Quote(phrase) + " (stricter), or join its words with AND (looser).";
+    Report("proximity-operator", std::move(message), word.start + tilde, word.end);
+  }
+
+  bool Range(size_t i, bool between_terms) {
+    const Word& word = words_[i];
+    if (!between_terms || word.end - word.start != 1) return false;
+    const char16_t unit = text_[word.start];
+    const bool colon = unit == u':';
+    const bool dash = unit == u'-' || unit == u'\u2013' || unit == u'\u2014';
+    if (!colon &&
+        !(dash && BeginsNumber(TextOf(words_[i - 1])) && BeginsNumber(TextOf(words_[i + 1])))) {
+      return false;
+    }
+    Report("range",
+           Quote(TextOf(word)) + " between " + Quote(TextOf(words_[i - 1])) + " and " +
+               Quote(TextOf(words_[i + 1])) +
+               " makes a range in the database's syntax, as in a range of dates, but here it "
+               "becomes a search word of its own (" +
+               Signed(i, TextOf(word)) +
+               " in the sign form) and both ends are required as words. These forms have no "
+               "ranges: leave the range out, and set it in the database itself.",
+           word.start, word.end);
+    return true;
+  }
+
+  void FieldCode(size_t i) {
+    const Word& word = words_[i];
+    const std::u16string_view typed = TextOf(word);
+    const bool glued_open = word.end < text_.size() && text_[word.end] == u'(';
+    const bool next_is_group_or_phrase =
+        i + 1 < words_.size() &&
+        (words_[i + 1].nested_group || text_[words_[i + 1].start] == kDoubleQuote);
+    const bool prefix =
+        ((glued_open || typed.back() == u'=') && IsFieldCode(typed)) ||
+        (next_is_group_or_phrase && text_[word.end] == u' ' && IsSpacedFieldCode(typed));
+    if (prefix && i + 1 < words_.size()) {
+      const std::string_view what = words_[i + 1].nested_group ? "group" : "term";
+      std::string message =
+          "The field code " + Quote(typed) + " stands apart from the " + std::string(what) +
+          " after it here: the conversion makes it a search word of its own (" + Signed(i, typed) +
+          " in the sign form), and no field applies to the " + std::string(what) + ".";
+      if (OperatorBefore(i, OperatorKind::kNot)) {
+        message += " The NOT before it now excludes only " + Quote(typed) + ", and the " +
+                   std::string(what) + " after it is required.";
+      } else if (OperatorBefore(i, OperatorKind::kOr)) {
+        message += " The OR before it now offers " + Quote(typed) + " as the alternative.";
+      }
+      message += " These forms know no fields: remove " + Quote(typed);
+      if (OperatorBefore(i, OperatorKind::kNot)) {
+        message += ", so that the NOT applies to the " + std::string(what);
+      }
+      message += ", and set the field in the database itself.";
+      Report("field-code", std::move(message), word.start, word.end);
+      return;
+    }
+    const bool suffix = word.start > 0 && text_[word.start - 1] == u')' && typed.size() >= 2 &&
+                        typed.size() <= kLongestFieldCode &&
+                        (typed[0] == u'.' || typed[0] == u':' || typed[0] == u'/') &&
+                        IsLetter(typed[1]);
+    if (suffix) {
+      Report("field-code",
+             "The field suffix " + Quote(typed) +
+                 " glued to the \")\" before it becomes a search word of its own (" +
+                 Signed(i, typed) +
+                 " in the sign form), required beside the group it was meant to limit. These "
+                 "forms know no fields: remove it, and set the field in the database itself.",
+             word.start, word.end);
+    }
+  }
+
+  // trial [pt]: a complete field tag as a word of its own.
+  void SpacedTag(size_t i) {
+    const Word& word = words_[i];
+    const std::u16string_view typed = TextOf(word);
+    if (i == 0 || !Operand(i - 1) || typed.size() < 3 || typed.size() > kLongestFieldCode ||
+        typed.front() != u'[' || typed.back() != u']' || text_[word.start - 1] != u' ') {
+      return;
+    }
+    const std::u16string_view term = TextOf(words_[i - 1]);
+    std::u16string glued(term);
+    glued += typed;
+    std::string message = "The field tag " + Quote(typed) + " is separated from " + Quote(term) +
+                          " by a space, so the conversion makes it a search word of its own (" +
+                          Signed(i, typed) + " in the sign form) and it tags nothing.";
+    if (!words_[i - 1].nested_group)
+      message += " Write it glued to its term: " + Quote(glued) + ".";
+    Report("spaced-field-tag", std::move(message), word.start, word.end);
+  }
+
+  void SignPrefix(size_t i) {
+    const Word& word = words_[i];
+    const std::u16string_view typed = TextOf(word);
+    if (!IsSign(typed[0])) return;
+    const bool lone = typed.size() == 1;
+    if (lone ? !(i + 1 < words_.size() && Operand(i + 1)) : IsDigit(typed[1]) || IsSign(typed[1])) {
+      return;
+    }
+    const bool plus = typed[0] == u'+';
+    const std::u16string_view rest = typed.substr(1);
+    std::string message = Quote(typed) + " begins with " + Quote(typed.substr(0, 1)) + ", which " +
+                          (plus ? "requires" : "excludes") +
+                          " a word in many databases, but here it is part of the word, and the "
+                          "sign form adds its own sign: " +
+                          Signed(i, typed) + ".";
+    if (lone) {
+      message += plus ? " Remove it." : " To exclude what follows, write NOT instead.";
+    } else if (plus) {
+      message += " Words are required without it: write " + Quote(rest) + ".";
+    } else {
+      std::u16string excluded = u"NOT ";
+      excluded += rest;
+      message += " To exclude it, write " + Quote(excluded) + ".";
+    }
+    Report("sign-prefix", std::move(message), word.start, word.start + 1);
+  }
+
+  void OrNot(size_t i) {
+    const Word& word = words_[i];
+    const std::u16string_view typed = TextOf(word);
+    std::string message = Quote(typed) +
+                          " is read as NOT (the converter turns \"or not\" into NOT), so the OR "
+                          "is dropped";
+    if (Operand(i + 1))
+      message += ": " + Quote(TextOf(words_[i + 1])) + " is excluded, not offered";
+    message += ". Write NOT alone to exclude it, or OR alone to search it as an alternative.";
+    Report("or-not", std::move(message), word.start, word.end);
+  }
+
+  std::u16string_view text_;
+  std::span<const Word> words_;
+  std::vector<Diagnostic>& out_;
+  bool found_ = false;
+};
+
+// Whether the text between two double quotes paired as typed is something
+// no searcher puts in a phrase: it begins or ends with a space, or begins
+// with what ends a term ("]", ")", ":", ",") or ends with "(".
+bool Implausible(std::u16string_view phrase) {
+  if (phrase.empty()) return false;
+  const char16_t first = phrase.front();
+  const char16_t last = phrase.back();
+  return first == u' ' || last == u' ' || first == u'[' || first == u']' || first == u')' ||
+         first == u':' || first == u',' || last == u'(';
+}
+
+bool EndsOperatorWord(std::u16string_view text, size_t at) {
+  return at >= text.size() || text[at] == u' ' || text[at] == u'(' || text[at] == u')' ||
+         text[at] == kDoubleQuote;
+}
+
+// The length of the operator word at `at` ("AND", "OR", "NOT" in any
+// letter case) that ends where a word ends, or 0.
+size_t OperatorAt(std::u16string_view text, size_t at) {
+  for (const size_t length : {size_t{2}, size_t{3}}) {
+    if (at + length <= text.size() &&
+        OperatorWord(text.substr(at, length)) != OperatorKind::kNone &&
+        EndsOperatorWord(text, at + length)) {
+      return length;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, size_t i) {
+  const Word& word = words[i];
+  if (word.role != Role::kOperand || word.nested_group || word.end - word.start < 2) {
+    return SignRepair::kNone;
+  }
+  const char16_t sign = text[word.start];
+  const char16_t next = text[word.start + 1];
+  if (!IsSign(sign) || IsDigit(next) || IsSign(next)) return SignRepair::kNone;
+  if (sign == u'+') return SignRepair::kDropPlus;
+  return i > 0 && words[i - 1].role == Role::kOperand ? SignRepair::kNot : SignRepair::kNone;
+}
+
+bool CheckGroupSyntax(std::u16string_view text, std::span<const Word> words,
+                      std::vector<Diagnostic>& out) {
+  return GroupSyntax(text, words, out).Check();
+}
+
+std::vector<SingleQuoted> FindSingleQuoted(std::u16string_view text) {
+  std::vector<SingleQuoted> found;
+  auto separates = [](char16_t unit) { return unit == u' ' || unit == u'(' || unit == u')'; };
+  auto word_end = [&](size_t at) {
+    while (at < text.size() && !separates(text[at])) ++at;
+    return at;
+  };
+  // The place of the quote that closes a phrase in the word [start, end):
+  // after a letter or digit, at its end or before an Embase suffix such as
+  // "/exp" or ":ti,ab".
+  auto closing = [&](size_t start, size_t end) -> size_t {
+    for (size_t at = start + 1; at < end; ++at) {
+      if (!IsSingleClose(text[at]) || !IsWordUnit(text[at - 1])) continue;
+      if (at + 1 == end || text[at + 1] == u'/' || text[at + 1] == u':') return at;
+    }
+    return std::u16string_view::npos;
+  };
+  size_t at = 0;
+  while (at < text.size()) {
+    if (separates(text[at])) {
+      ++at;
+      continue;
+    }
+    const size_t start = at;
+    const size_t end = word_end(start);
+    at = end;
+    if (!IsSingleOpen(text[start]) || end - start < 2 || !IsWordUnit(text[start + 1]) ||
+        closing(start, end) != std::u16string_view::npos ||
+        text.substr(start, end - start).find(kDoubleQuote) != std::u16string_view::npos) {
+      continue;
+    }
+    // Later words on the same stretch between parentheses, up to the one
+    // whose quote closes the phrase.
+    size_t next = end;
+    for (size_t words = 1; words < kMostQuotedWords; ++words) {
+      if (next >= text.size() || text[next] != u' ') break;
+      while (next < text.size() && text[next] == u' ') ++next;
+      if (next >= text.size() || separates(text[next]) || IsSingleOpen(text[next])) break;
+      const size_t later_end = word_end(next);
+      const std::u16string_view later = text.substr(next, later_end - next);
+      if (later.find(kDoubleQuote) != std::u16string_view::npos) break;
+      const size_t close = closing(next, later_end);
+      if (close != std::u16string_view::npos) {
+        found.push_back({start, close});
+        at = later_end;
+        break;
+      }
+      next = later_end;
+    }
+  }
+  return found;
+}
+
+void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& single_quoted,
+                     std::vector<Diagnostic>& out, std::vector<size_t>& marked) {
+  for (const SingleQuoted& phrase : single_quoted) {
+    const std::u16string_view quoted = text.substr(phrase.open, phrase.close + 1 - phrase.open);
+    std::u16string doubled(quoted);
+    doubled.front() = kDoubleQuote;
+    doubled.back() = kDoubleQuote;
+    Add(out, "single-quote", Severity::kWarning,
+        "The single quotes around " + Quote(quoted) +
+            " make no phrase here (some databases write phrases so): each word is searched on "
+            "its own, with the quote as part of it. Use double quotes: " +
+            Quote(doubled) + ".",
+        phrase.open, phrase.close + 1);
+    marked.push_back(phrase.open);
+  }
+  // Operator words glued to a double quote. Which quotes close a phrase
+  // follows from counting them, as the tokenizer pairs them.
+  bool inside = false;
+  size_t reported_end = 0;
+  auto report = [&](size_t start, size_t length) {
+    if (start < reported_end) return;
+    reported_end = start + length;
+    const std::u16string_view op = text.substr(start, length);
+    Add(out, "glued-operator", Severity::kWarning,
+        "The operator " + Quote(op) +
+            " touches a double quote with no space between, so it is not read as an operator "
+            "but as part of one word with the phrase. Put a space on each side of " +
+            Quote(op) + ".",
+        start, start + length);
+    marked.push_back(start);
+  };
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text[at] != kDoubleQuote) continue;
+    if (inside) {
+      // A closing quote, then an operator word.
+      const size_t length = OperatorAt(text, at + 1);
+      if (length > 0) report(at + 1, length);
+    } else {
+      // An operator word, then an opening quote.
+      for (const size_t length : {size_t{2}, size_t{3}}) {
+        if (at < length) continue;
+        const size_t start = at - length;
+        const bool begins_word = start == 0 || text[start - 1] == u' ' || text[start - 1] == u'(' ||
+                                 text[start - 1] == kDoubleQuote;
+        if (begins_word && OperatorWord(text.substr(start, length)) != OperatorKind::kNone) {
+          report(start, length);
+        }
+      }
+    }
+    inside = !inside;
+  }
+  std::sort(marked.begin(), marked.end());
+}
+
+std::vector<StrayQuote> FindStrayQuotes(std::u16string_view text) {
+  std::vector<size_t> quotes;
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == kDoubleQuote) quotes.push_back(at);
+  }
+  const size_t count = quotes.size();
+  if (count < 2) return {};
+  auto phrase = [&](size_t i) { return text.substr(quotes[i] + 1, quotes[i + 1] - quotes[i] - 1); };
+  std::vector<bool> bad(count, false);  // the pair of quote i and quote i + 1
+  for (size_t i = 0; i + 1 < count; ++i) bad[i] = Implausible(phrase(i));
+  // The pairing as typed: 0 with 1, 2 with 3, ...; an odd last one stays open.
+  size_t as_typed = count % 2;
+  for (size_t i = 0; i + 1 < count; i += 2) as_typed += bad[i] ? 1 : 0;
+  if (as_typed == 0) return {};
+  // cost[i]: the fewest implausible phrases plus quotes left out among the
+  // quotes from i on, each paired with the next or left out.
+  std::vector<size_t> cost(count + 1, 0);
+  std::vector<bool> leave_out(count, false);
+  for (size_t i = count; i-- > 0;) {
+    const size_t left_out = 1 + cost[i + 1];
+    const size_t paired = i + 1 < count ? (bad[i] ? 1 : 0) + cost[i + 2] : left_out + 1;
+    leave_out[i] = left_out < paired;
+    cost[i] = std::min(left_out, paired);
+  }
+  if (cost[0] >= as_typed) return {};
+  std::vector<StrayQuote> strays;
+  for (size_t i = 0; i < count;) {
+    if (!leave_out[i]) {
+      i += 2;
+      continue;
+    }
+    // What this quote pairs with as typed, from the first implausible
+    // phrase of that pairing at or after it.
+    size_t shown = i % 2 == 0 ? i : i - 1;
+    while (shown + 1 < count && !bad[shown]) shown += 2;
+    strays.push_back({quotes[i], shown + 1 < count ? phrase(shown) : std::u16string_view()});
+    ++i;
+  }
+  return strays;
+}
+
+LetterCase CaseOf(std::u16string_view text) {
+  bool lower = false;
+  bool upper = false;
+  for (const char16_t unit : text) {
+    lower |= unit >= u'a' && unit <= u'z';
+    upper |= unit >= u'A' && unit <= u'Z';
+  }
+  return lower == upper ? LetterCase::kMixed : lower ? LetterCase::kLower : LetterCase::kUpper;
+}
+
+void OperatorCases::Note(LetterCase letter_case) {
+  switch (letter_case) {
+    case LetterCase::kUpper:
+      ++upper;
+      return;
+    case LetterCase::kMixed:
+      ++mixed;
+      return;
+    case LetterCase::kLower:
+      ++lower;
+      return;
+  }
+}
+
+}  // namespace boolconv::diagnostics
