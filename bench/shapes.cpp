@@ -206,6 +206,56 @@ std::string PastedStrategy(Rng& rng) {
   return text;
 }
 
+// A one-line strategy written in a database's own syntax, with something
+// for the diagnostics to report every twenty-five characters or so:
+// proximity operators, field codes before groups and after them, spaced
+// field tags, single-quoted phrases, sign prefixes, "or not" and date
+// ranges, beside ordinary terms. UTF-8.
+std::string DatabaseStrategy(Rng& rng) {
+  constexpr std::array<std::string_view, 4> kFieldCodes = {"TS=", "TITLE-ABS-KEY", "AB ", "MH "};
+  constexpr std::array<std::string_view, 5> kProximity = {" adj3 ", " NEAR/3 ", " N5 ", " W/5 ",
+                                                          " PRE/2 "};
+  std::string text;
+  for (size_t group = 0, groups = 2 + rng.Below(3); group < groups; ++group) {
+    if (group > 0) text += rng.Below(4) == 0 ? " AND NOT " : " AND ";
+    const bool prefix = rng.Below(2) == 0;
+    if (prefix) text += rng.Pick(kFieldCodes);
+    text += '(';
+    for (size_t term = 0, terms = 2 + rng.Below(4); term < terms; ++term) {
+      if (term > 0) text += rng.Below(8) == 0 ? " or not " : " OR ";
+      switch (rng.Below(6)) {
+        case 0:
+          text += rng.Pick(kWords);
+          text += rng.Pick(kProximity);
+          text += rng.Pick(kWords);
+          break;
+        case 1:
+          text += '\'';
+          text += rng.Pick(kWords);
+          text += ' ';
+          text += rng.Pick(kWords);
+          text += '\'';
+          break;
+        case 2:
+          text += rng.Pick(kWords);
+          text += " [tiab]";
+          break;
+        case 3:
+          text += rng.Pick(kWords);
+          text += " -";
+          text += rng.Pick(kWords);
+          break;
+        default:
+          text += rng.Pick(kWords);
+      }
+    }
+    text += ')';
+    if (!prefix && rng.Below(2) == 0) text += ".ti,ab.";
+  }
+  if (rng.Below(4) == 0) text += " AND \"2000/01/01\"[dp] : \"2024/12/31\"[dp]";
+  return text;
+}
+
 // `piece` `count` times, then `tail` `count` times.
 Text Repeated(std::u16string_view piece, size_t count, std::u16string_view tail = {}) {
   Text text;
@@ -248,6 +298,8 @@ Text MakeDiagnosticShape(DiagnosticShape shape, size_t units) {
       return SideBySideStrategies(units, [&] { return FromUtf8(PastedStrategy(rng)); });
     case DiagnosticShape::kNestedPhrases:
       return Repeated(u"(b \"a ", std::max<size_t>(units / 12, 1), u" d\" e)");
+    case DiagnosticShape::kDatabaseSyntax:
+      return SideBySideStrategies(units, [&] { return FromUtf8(DatabaseStrategy(rng)); });
     case DiagnosticShape::kDissolvingPhrases:
       return Repeated(u"\" orx(", std::max<size_t>(units / 12, 1), u"\" and)");
   }

@@ -60,6 +60,7 @@ enum class DiagnosticShape {
   kPastedStrategies,   // strategies pasted from a word processor: a finding every ~20
   kNestedPhrases,      // (b "a (b "a (... d" e) d" e): phrases around converted groups
   kDissolvingPhrases,  // " orx(" orx(... " and)" and): groups dissolving inside phrases
+  kDatabaseSyntax,     // strategies in databases' own syntax: a finding every ~25
 };
 
 struct DiagnosticShapeInfo {
@@ -68,7 +69,7 @@ struct DiagnosticShapeInfo {
   std::string_view description;
 };
 
-inline constexpr std::array<DiagnosticShapeInfo, 8> kDiagnosticShapes = {{
+inline constexpr std::array<DiagnosticShapeInfo, 9> kDiagnosticShapes = {{
     {DiagnosticShape::kTypographicQuotes, "d1_typographic_quotes",
      "a typographic quote before every word, no spaces"},
     {DiagnosticShape::kNestedMixedAndOr, "d2_nested_mixed_and_or",
@@ -82,6 +83,8 @@ inline constexpr std::array<DiagnosticShapeInfo, 8> kDiagnosticShapes = {{
      "phrases around nested converted groups"},
     {DiagnosticShape::kDissolvingPhrases, "d8_dissolving_phrases",
      "nested groups dissolving inside phrases"},
+    {DiagnosticShape::kDatabaseSyntax, "d9_database_syntax",
+     "strategies with proximity operators, field codes, single quotes and signs"},
 }};
 
 // Builds `shape` in at most `units` UTF-16 units, as close to that as whole

@@ -325,13 +325,13 @@ class GroupChecker : public Reader {
   // after it are consequences, not reported again.
   void ReportQuotes(const std::vector<StrayQuote>& strays) {
     auto report_stray = [&](const StrayQuote& stray, const UnclosedAt* consequence) {
-      std::string message = "The double quote " + Placed(stray.at) +
-                            " most likely misses its partner: as typed it pairs with the next "
-                            "quote";
+      std::string message =
+          "The double quote " + Placed(stray.at) + " most likely misses its partner";
       if (!stray.wrong_text.empty()) {
-        message += " into the phrase " + Quote(stray.wrong_text) + ", which no search would quote";
+        message += ": paired as typed, the quotes from here on make phrases such as " +
+                   Quote(stray.wrong_text) + ", which no search would quote";
       }
-      message += ", and every quote after it pairs with the wrong one.";
+      message += ".";
       if (consequence != nullptr) {
         message += " The converter finds the double quote " + Placed(consequence->quote) +
                    " unclosed, so " + consequence->lost + ".";

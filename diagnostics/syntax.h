@@ -58,7 +58,7 @@ void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& 
 // is as plausible as any.
 struct StrayQuote {
   size_t at;                       // the quote
-  std::u16string_view wrong_text;  // what it pairs with as typed: the implausible phrase
+  std::u16string_view wrong_text;  // an implausible phrase the pairing as typed makes from it on
 };
 std::vector<StrayQuote> FindStrayQuotes(std::u16string_view text);
 
