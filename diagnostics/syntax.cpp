@@ -43,6 +43,24 @@ bool Equals(std::u16string_view text, std::string_view word) {
   return text.size() == word.size() && std::equal(word.begin(), word.end(), text.begin());
 }
 
+// N and a distance of 1 to kLongestNear words, as EBSCO writes its
+// proximity operator; "N95" (a mask) and "N0" (a tumour stage) are terms.
+constexpr int kLongestNear = 25;
+bool IsNearOperator(std::u16string_view word) {
+  if (word.size() < 2 || word.size() > 3 || word[0] != u'N' || !AllDigits(word.substr(1))) {
+    return false;
+  }
+  int distance = 0;
+  for (const char16_t digit : word.substr(1)) distance = 10 * distance + (digit - u'0');
+  return distance >= 1 && distance <= kLongestNear;
+}
+
+// A tumour stage such as "T1" or "M0", which stands beside "N1" in
+// staging and makes it no proximity operator.
+bool IsStage(std::u16string_view word) {
+  return word.size() >= 2 && (word[0] == u'T' || word[0] == u'M') && IsDigit(word[1]);
+}
+
 // Which database writes a proximity operator `word`, or empty when it is
 // none. Bare NEAR and NEXT count in capitals only ("near infrared", "next
 // generation"), and N with digits with a capital N ("n3" may be a term).
@@ -55,9 +73,7 @@ std::string_view ProximityConvention(std::u16string_view word) {
       Equals(word, "NEXT") || (StartsWithFolded(word, "next/") && AllDigits(word.substr(5)))) {
     return "a proximity operator of Web of Science, Embase.com and the Cochrane Library";
   }
-  if (word.size() >= 2 && word[0] == u'N' && AllDigits(word.substr(1))) {
-    return "EBSCO's proximity operator";
-  }
+  if (IsNearOperator(word)) return "EBSCO's proximity operator";
   if ((StartsWithFolded(word, "w/") && AllDigits(word.substr(2))) ||
       (StartsWithFolded(word, "pre/") && AllDigits(word.substr(4)))) {
     return "Scopus's proximity operator";
@@ -99,11 +115,6 @@ bool IsSpacedFieldCode(std::u16string_view word) {
                      [&](std::string_view code) { return Equals(word, code); });
 }
 
-bool IsSign(char16_t unit) {
-  return unit == u'-' || unit == u'+' || unit == u'\u2013' || unit == u'\u2014' ||
-         unit == u'\u2212';
-}
-
 // Whether a word begins a number (a year or a date), as the ends of a
 // range do, perhaps inside a phrase.
 bool BeginsNumber(std::u16string_view word) {
@@ -132,7 +143,7 @@ class GroupSyntax {
       if (word.role != Role::kOperand || word.nested_group) continue;
       const std::u16string_view typed = TextOf(word);
       const bool between_terms = Operand(i - 1) && Operand(i + 1);
-      if (between_terms) {
+      if (between_terms && !IsStage(TextOf(words_[i - 1])) && !IsStage(TextOf(words_[i + 1]))) {
         const std::string_view convention = ProximityConvention(typed);
         if (!convention.empty()) Proximity(i, convention);
       }
@@ -148,6 +159,11 @@ class GroupSyntax {
  private:
   std::u16string_view TextOf(const Word& word) const {
     return text_.substr(word.start, word.end - word.start);
+  }
+  // Whether the first unit after the spaces from `at` on is "(".
+  bool FollowedByOpen(size_t at) const {
+    const size_t next = text_.find_first_not_of(u' ', at);
+    return next != std::u16string_view::npos && text_[next] == u'(';
   }
   bool Operand(size_t i) const { return i < words_.size() && words_[i].role == Role::kOperand; }
   bool OperatorBefore(size_t i, OperatorKind kind) const {
@@ -250,9 +266,12 @@ class GroupSyntax {
     const Word& word = words_[i];
     const std::u16string_view typed = TextOf(word);
     const bool glued_open = word.end < text_.size() && text_[word.end] == u'(';
+    // A group after it may be one that dissolves ("TI ( asthma )"), so the
+    // typed text is what tells.
     const bool next_is_group_or_phrase =
         i + 1 < words_.size() &&
-        (words_[i + 1].nested_group || text_[words_[i + 1].start] == kDoubleQuote);
+        (words_[i + 1].nested_group || text_[words_[i + 1].start] == kDoubleQuote ||
+         (IsSpacedFieldCode(typed) && FollowedByOpen(word.end)));
     const bool prefix =
         ((glued_open || typed.back() == u'=') && IsFieldCode(typed)) ||
         (next_is_group_or_phrase && text_[word.end] == u' ' && IsSpacedFieldCode(typed));
@@ -366,6 +385,16 @@ bool Implausible(std::u16string_view phrase) {
          first == u':' || first == u',' || last == u'(';
 }
 
+// " or not ", as the converter looks for it: in any letter case.
+constexpr std::u16string_view kOrNot = u" or not ";
+bool OrNotAt(std::u16string_view text, size_t at) {
+  if (at + kOrNot.size() > text.size()) return false;
+  for (size_t k = 0; k < kOrNot.size(); ++k) {
+    if (Lower(text[at + k]) != kOrNot[k]) return false;
+  }
+  return true;
+}
+
 bool EndsOperatorWord(std::u16string_view text, size_t at) {
   return at >= text.size() || text[at] == u' ' || text[at] == u'(' || text[at] == u')' ||
          text[at] == kDoubleQuote;
@@ -385,6 +414,11 @@ size_t OperatorAt(std::u16string_view text, size_t at) {
 }
 
 }  // namespace
+
+bool IsSign(char16_t unit) {
+  return unit == u'-' || unit == u'+' || unit == u'\u2013' || unit == u'\u2014' ||
+         unit == u'\u2212';
+}
 
 SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, size_t i) {
   const Word& word = words[i];
@@ -488,6 +522,17 @@ void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& 
     marked.push_back(start);
   };
   for (size_t at = 0; at < text.size(); ++at) {
+    if (inside && text[at] == u' ' && OrNotAt(text, at)) {
+      // The converter turns " or not " into " NOT " inside phrases too.
+      const std::u16string_view typed = text.substr(at + 1, kOrNot.size() - 2);
+      Add(out, "or-not", Severity::kWarning,
+          "Inside this phrase, " + Quote(typed) +
+              " becomes NOT all the same (the converter turns \"or not\" into NOT wherever it "
+              "stands), so the phrase searched is not the one typed. Leave \"or not\" out of "
+              "the phrase.",
+          at + 1, at + kOrNot.size() - 1);
+      continue;
+    }
     if (text[at] != kDoubleQuote) continue;
     if (inside) {
       // A closing quote, then an operator word.
@@ -498,8 +543,9 @@ void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& 
       for (const size_t length : {size_t{2}, size_t{3}}) {
         if (at < length) continue;
         const size_t start = at - length;
+        // A field tag may end the term before it: "[tiab]OR".
         const bool begins_word = start == 0 || text[start - 1] == u' ' || text[start - 1] == u'(' ||
-                                 text[start - 1] == kDoubleQuote;
+                                 text[start - 1] == kDoubleQuote || text[start - 1] == u']';
         if (begins_word && OperatorWord(text.substr(start, length)) != OperatorKind::kNone) {
           report(start, length);
         }

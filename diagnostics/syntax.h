@@ -28,6 +28,10 @@ namespace boolconv::diagnostics {
 bool CheckGroupSyntax(std::u16string_view text, std::span<const Word> words,
                       std::vector<Diagnostic>& out);
 
+// Whether `unit` is a sign some databases write before a word: "+", "-",
+// an en or em dash, or a minus sign.
+bool IsSign(char16_t unit);
+
 // What Tidy makes of word `i` of a converted group where it begins with a
 // sign: "+asthma" loses its "+" (words are required without it), and
 // "-pediatric" after a term becomes "NOT pediatric". A sign before a

@@ -22,6 +22,15 @@ char16_t UpperAscii(char16_t unit) {
   return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
 }
 
+// Whether a word of `text` may begin with a sign: without one, and without
+// operators to write in capitals, Tidy needs no reading of the groups.
+bool MayHoldSignPrefix(std::u16string_view text) {
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (IsSign(text[at]) && (at == 0 || text[at - 1] == u' ' || text[at - 1] == u'(')) return true;
+  }
+  return false;
+}
+
 // Collects what Tidy changes in converted groups: operators not all in
 // capitals, and words that begin with a sign.
 class OperatorFinder : public Reader {
@@ -107,7 +116,7 @@ TidyResult Tidy(std::u16string_view expression, const TidyOptions& options) {
   // Which words act as operators follows from the cleaned text: a line
   // break that joined "OR" to a word hid it until now.
   OperatorFinder finder(text);
-  ReadExpression(text, finder);
+  if (options.capitalize_operators || MayHoldSignPrefix(text)) ReadExpression(text, finder);
   if (options.capitalize_operators) {
     for (const Word& word : finder.ToCapitalize()) {
       std::string message = "Wrote the operator ";
