@@ -47,6 +47,15 @@
   const diagnosticsList = $('diagnostics');
   const diagnosticsMore = $('diagnostics-more');
   const statusBox = $('status');
+  const copyButtons = [...document.querySelectorAll('button.copy')];
+
+  // What the outputs hold: 'current' (the input's conversion), 'busy' (the
+  // worker converts a newer input), 'stale' (the input did not convert: the
+  // outputs still hold an earlier one's). Copy works only on 'current'.
+  let outputState = 'current';
+  // Whether the user has the fold of the converter's warnings open: it is
+  // redrawn open at each keystroke until a conversion has no warnings.
+  let foldOpen = false;
 
   let engine = null;  // the engine on this thread, once it has started
   let latest = 0;     // number of the latest request; results of older ones are dropped
@@ -67,7 +76,7 @@
       options: {tidy: tidySwitch.checked, check: true, maxDiagnostics: kMaxListedDiagnostics},
       announceNow,
     };
-    ScheduleFragment(request.expression);
+    ScheduleFragment(request.expression, request.options.tidy);
     if (!engine) return;  // the engine converts the input as soon as it has started
     if (request.expression.length > kWorkerThreshold && worker.Send(request)) return;
     Show(request, engine.convert(request.expression, request.options), 'page');
@@ -80,27 +89,24 @@
     if (request.id !== latest) return;
     SetBusy(false);
     if ('error' in result) {
-      // The outputs keep the last good result; the message says so.
+      // The outputs keep the last good result, marked as out of date beside
+      // each one, and cannot be copied as if they were this input's.
+      const kept = operatorOutput.value !== '' || signOutput.value !== '';
       ShowMessages(
-          errorBox, [result.error],
-          (error) =>
+          errorBox, [{error: result.error, kept}],
+          ({error}) =>
               [Element('strong', '', 'Not converted: '),
                Element('span', 'message', error),
-               ' The outputs still show the last conversion.',
+               kept ? ' The outputs below are out of date.' : '',
       ]);
+      SetOutputState('stale');
     } else {
       ShowMessages(errorBox, [], () => []);
       SetOutput(operatorOutput, result.operator);
       SetOutput(signOutput, result.sign);
+      SetOutputState('current');
     }
     operatorOutput.dataset.convertedBy = convertedBy;
-    // Past the engine's budget, warnings are counted rather than listed.
-    const dropped = result.warnings_dropped ?
-        [`${result.warnings_dropped} more warnings like these are not shown.`] :
-        [];
-    ShowMessages(
-        warningsBox, [...result.warnings, ...dropped],
-        (text, i) => [Element('p', i < result.warnings.length ? '' : 'dropped', text)]);
     ShowDiagnostics(request.expression, result);
     Announce(result, request.announceNow);
     if (!firstResultShown) {
@@ -126,6 +132,27 @@
   function SetBusy(busy) {
     for (const output of [operatorOutput, signOutput]) {
       output.setAttribute('aria-busy', String(busy));
+    }
+    // Only a conversion's end sets the state back: its result decides.
+    if (busy) SetOutputState('busy');
+  }
+
+  // Marks both outputs as `state` (see outputState): a note under each
+  // output's label says why Copy is off, and the output and its button are
+  // described by it.
+  function SetOutputState(state) {
+    outputState = state;
+    for (const button of copyButtons) {
+      const output = $(button.dataset.copies);
+      const note = $(`${output.id}-note`);
+      const stale = state === 'stale' && output.value !== '';
+      output.classList.toggle('stale', stale);
+      note.hidden = state === 'current';
+      note.textContent = state === 'busy' ? 'Converting the new text: Copy waits for it.' :
+          stale ? 'Out of date: from the last expression that converted, not the one above. ' +
+              'Copy is off until this one converts.' :
+                  'Nothing to copy: the expression did not convert.';
+      button.disabled = state !== 'current';
     }
   }
 
@@ -271,26 +298,73 @@
     return (p) => units[Math.min(p, point)];
   }
 
-  function ShowDiagnostics(expression, {diagnostics, diagnosticCount}) {
+  // The line and column, both from 1, of each code-point offset in
+  // `starts` into `text`, in one pass over the text however the offsets are
+  // ordered. Line breaks are "\n", "\r", U+2028 and U+2029, and "\r\n" is
+  // one: its "\r" counts as a column of the line it ends, as the
+  // command-line tool counts it. Columns count code points.
+  function LinesAndColumns(text, starts) {
+    const order = starts.map((_, i) => i).sort((a, b) => starts[a] - starts[b]);
+    const positions = new Array(starts.length);
+    let unit = 0;
+    let point = 0;
+    let line = 1;
+    let column = 1;
+    for (const i of order) {
+      while (point < starts[i] && unit < text.length) {
+        const code = text.charCodeAt(unit);
+        const paired = code >= 0xD800 && code <= 0xDBFF && unit + 1 < text.length &&
+            (text.charCodeAt(unit + 1) & 0xFC00) === 0xDC00;
+        unit += paired ? 2 : 1;
+        ++point;
+        if (code === 0x0A || code === 0x2028 || code === 0x2029 ||
+            (code === 0x0D && text.charCodeAt(unit) !== 0x0A)) {
+          ++line;
+          column = 1;
+        } else {
+          ++column;
+        }
+      }
+      positions[i] = {line, column};
+    }
+    return positions;
+  }
+
+  function ShowDiagnostics(expression, result) {
+    const {diagnostics, diagnosticCount} = result;
     const toUnits = UnitsOfCodePoints(expression);
-    listed = diagnostics.map((diagnostic) => ({
+    const places = LinesAndColumns(expression, diagnostics.map((diagnostic) => diagnostic.start));
+    listed = diagnostics.map((diagnostic, index) => ({
                                ...diagnostic,
+                               ...places[index],
                                from: toUnits(diagnostic.start),
                                to: toUnits(diagnostic.end),
                              }));
     checks.hidden = listed.length === 0;
+    // The engine's own warnings all come from a double quote that never
+    // closes: they fold under the finding that names that quote, or, when
+    // the list does not show one, in a fold of their own.
+    const warned = FoldKey(result) !== '';
+    if (!warned) foldOpen = false;
+    const owner =
+        warned ? listed.findIndex((diagnostic) => diagnostic.code === 'unclosed-quote') : -1;
     diagnosticsList.replaceChildren(...listed.map((diagnostic, index) => {
       const button = Element('button', `diagnostic ${diagnostic.severity}`);
       button.type = 'button';
       button.dataset.index = String(index);
       button.append(
+          Element('span', 'where', `Line ${diagnostic.line}, column ${diagnostic.column}`), ': ',
           Element('span', 'severity', diagnostic.severity), ': ',
           Element('span', 'message', diagnostic.message), ' ',
           Element('span', 'code', `[${diagnostic.code}]`));
       const item = Element('li', '');
       item.append(button);
+      if (index === owner) item.append(WarningsFold(result));
       return item;
     }));
+    ShowMessages(
+        warningsBox, owner === -1 ? [FoldKey(result)].filter(Boolean) : [],
+        () => [WarningsFold(result)]);
     const unlisted = diagnosticCount - listed.length;
     const highlighted = expression.length <= kMaxHighlightedLength;
     diagnosticsMore.textContent = [
@@ -339,6 +413,31 @@
     backdrop.scrollTop = input.scrollTop;
   }
 
+  // Names the warnings of `result`, or '' when it has none.
+  function FoldKey({warnings, warnings_dropped: dropped = 0}) {
+    return warnings.length || dropped ? JSON.stringify([warnings, dropped]) : '';
+  }
+
+  // A fold of `result`'s warnings and, past the engine's budget, how many
+  // more there were: closed unless the user has it open.
+  function WarningsFold(result) {
+    const dropped = result.warnings_dropped || 0;
+    const total = result.warnings.length + dropped;
+    const fold = Element('details', 'prompts');
+    fold.append(Element('summary', '', `Warnings from the converter (${total})`));
+    fold.append(...result.warnings.map((text) => Element('p', '', text)));
+    if (dropped) {
+      fold.append(Element('p', 'dropped', `${dropped} more warnings like these are not shown.`));
+    }
+    fold.open = foldOpen;
+    // A toggle event comes after the change, when a newer result may have
+    // replaced this fold already: only the fold on the page speaks.
+    fold.addEventListener('toggle', () => {
+      if (fold.isConnected) foldOpen = fold.open;
+    });
+    return fold;
+  }
+
   function Mark(indices, text, extraClass) {
     const worst = ['error', 'warning', 'info'].find(
         (severity) => indices.some((index) => listed[index].severity === severity));
@@ -373,28 +472,49 @@
 
   // --- The address ----------------------------------------------------------
 
-  function ScheduleFragment(expression) {
+  // The address holds "#q=<expression>&tidy=off": the expression encoded
+  // as a URI component, which leaves no "&" or "=" in it, and the switch
+  // only when it is off, its default being on. Either part is left out when
+  // it says nothing: an empty expression, the switch on. Addresses of the
+  // older form "#<expression>", without parameters, still open, with the
+  // switch on.
+  function ScheduleFragment(expression, tidy) {
     clearTimeout(fragmentTimer);
-    fragmentTimer = setTimeout(() => WriteFragment(expression), kFragmentDelayMs);
+    fragmentTimer = setTimeout(() => WriteFragment(expression, tidy), kFragmentDelayMs);
   }
 
-  function WriteFragment(expression) {
-    let fragment = '';
+  function WriteFragment(expression, tidy) {
+    let encoded = '';
     try {
-      fragment = encodeURIComponent(expression);
+      encoded = encodeURIComponent(expression);
     } catch (error) {
       // A lone surrogate has no form in an address: keep none.
     }
-    if (fragment.length > kMaxFragmentLength) fragment = '';
+    if (encoded.length > kMaxFragmentLength) encoded = '';
+    const fragment = [encoded && `q=${encoded}`, tidy ? '' : 'tidy=off'].filter(Boolean).join('&');
     if (location.hash === (fragment ? `#${fragment}` : '')) return;
     history.replaceState(null, '', fragment ? `#${fragment}` : location.pathname + location.search);
   }
 
-  // The expression the address holds, or null.
+  // What the address holds: {expression, tidy}, each null where it holds
+  // none; null for an address this page did not write.
   function ReadFragment() {
-    if (location.hash.length <= 1) return null;
+    const fragment = location.hash.slice(1);
+    if (fragment === '') return {expression: null, tidy: null};
     try {
-      return decodeURIComponent(location.hash.slice(1));
+      const parts = fragment.split('&');
+      if (parts.every((part) => /^(q=|tidy=(on|off)$)/.test(part))) {
+        const state = {expression: null, tidy: null};
+        for (const part of parts) {
+          if (part.startsWith('q=')) {
+            state.expression = decodeURIComponent(part.slice(2));
+          } else {
+            state.tidy = part === 'tidy=on';
+          }
+        }
+        return state;
+      }
+      return {expression: decodeURIComponent(fragment), tidy: null};
     } catch (error) {
       return null;  // not one this page wrote
     }
@@ -403,6 +523,8 @@
   // --- Copying --------------------------------------------------------------
 
   async function Copy(button) {
+    // A disabled button takes no clicks; this guards against other ways in.
+    if (outputState !== 'current') return;
     clearTimeout(announceTimer);  // the user has moved on from the results
     const output = $(button.dataset.copies);
     const name = output.labels[0].textContent;
@@ -435,9 +557,22 @@
     return element;
   }
 
+  // Sets the input and the switch to what the address holds, the switch on
+  // where it holds no state of it. True when either changed.
+  function Restore() {
+    const state = ReadFragment();
+    if (state === null) return false;
+    const tidy = state.tidy !== false;
+    const changed = tidy !== tidySwitch.checked ||
+        (state.expression !== null && state.expression !== input.value);
+    tidySwitch.checked = tidy;
+    if (state.expression !== null) input.value = state.expression;
+    return changed;
+  }
+
   function Start() {
-    const restored = ReadFragment();
-    if (restored !== null) input.value = restored;
+    // The address decides the switch, whatever state the browser restores.
+    Restore();
 
     input.addEventListener('input', () => Convert(false));
     input.addEventListener('keydown', (event) => {
@@ -451,7 +586,7 @@
     });
     $('convert').addEventListener('click', () => Convert(true));
     tidySwitch.addEventListener('change', () => Convert(true));
-    for (const button of document.querySelectorAll('button.copy')) {
+    for (const button of copyButtons) {
       button.addEventListener('click', () => Copy(button));
     }
     diagnosticsList.addEventListener('focusin', (event) => {
@@ -463,11 +598,7 @@
       if (button) SelectSpan(Number(button.dataset.index));
     });
     window.addEventListener('hashchange', () => {
-      const text = ReadFragment();
-      if (text !== null && text !== input.value) {
-        input.value = text;
-        Convert(true);
-      }
+      if (Restore()) Convert(true);
     });
 
     if (typeof BoolconvEngineScript !== 'function') {

@@ -52,10 +52,11 @@ function ReadPage(page) {
     const error = document.querySelector('#error .message');
     const shown =
         error ? {error: error.textContent} : {operator: $('operator').value, sign: $('sign').value};
+    // The converter's warnings, in a fold wherever it stands.
     shown.warnings =
-        [...document.querySelectorAll('#warnings p:not(.dropped)')].map((p) => p.textContent);
+        [...document.querySelectorAll('.prompts p:not(.dropped)')].map((p) => p.textContent);
     // Past the engine's budget the page says how many more warnings there were.
-    const dropped = document.querySelector('#warnings p.dropped');
+    const dropped = document.querySelector('.prompts p.dropped');
     if (dropped) shown.warnings_dropped = Number.parseInt(dropped.textContent, 10);
     const marks = [...document.querySelectorAll('#backdrop mark')];
     shown.diagnostics = [...document.querySelectorAll('#diagnostics button')].map(
@@ -90,6 +91,40 @@ function AssertSameAsCli(shown, expression, tidy) {
   assert.deepEqual(shown, expected);
 }
 
+// The note over a result that an unconverted expression has left standing.
+const kStaleNote = /^Out of date: .*Copy is off/;
+
+// Checks each output as the user finds it against `expected`, one
+// {text, stale, note, copy} for each: its text, whether it is marked as out
+// of date, the note shown above it (matching a RegExp; null for none), which
+// must describe the output and its button alike, and whether its Copy button
+// can be used.
+async function AssertOutputs(page, expected) {
+  const shown = await page.evaluate(() => ['operator', 'sign'].map((id) => {
+    const output = document.getElementById(id);
+    const note = document.getElementById(`${id}-note`);
+    const button = document.querySelector(`button[data-copies="${id}"]`);
+    return {
+      text: output.value,
+      stale: output.classList.contains('stale'),
+      note: note.checkVisibility() ? note.textContent : null,
+      described:
+          [output, button].every((element) => element.getAttribute('aria-describedby') === note.id),
+      copy: !button.disabled,
+    };
+  }));
+  for (const [i, {note, ...rest}] of expected.entries()) {
+    const {note: shownNote, described, ...shownRest} = shown[i];
+    assert.deepEqual(shownRest, rest);
+    assert.ok(described);
+    if (note === null) {
+      assert.equal(shownNote, null);
+    } else {
+      assert.match(shownNote ?? '', note);
+    }
+  }
+}
+
 async function SetTidy(page, on) {
   const tidy = page.getByRole('switch', {name: 'Tidy pasted text'});
   if ((await tidy.isChecked()) !== on) await tidy.click();
@@ -109,9 +144,9 @@ async function Enter(page, expression, {paste = false} = {}) {
     await page.keyboard.type(expression);
   }
   await WorkerIdle(page);
-  // As the page holds it: a text area turns "\r\n" into "\n".
+  // As the page holds it: a text area turns "\r\n" and "\r" into "\n".
   const entered = await input.inputValue();
-  assert.equal(entered, expression.replaceAll('\r\n', '\n'));
+  assert.equal(entered, expression.replace(/\r\n?/g, '\n'));
   return entered;
 }
 
@@ -227,19 +262,49 @@ describe('conversions match boolconv-cli', () => {
     });
   }
 
-  test('a stray ")" shows the error and keeps the last good result', async () => {
-    await SetTidy(page, false);
-    await Enter(page, 'x y');
-    const bad = 'a)) or ((b';
-    await page.keyboard.press('Control+A');
-    await page.keyboard.insertText(bad);
-    const shown = await ReadPage(page);
-    assert.deepEqual([shown.error, shown.warnings], [CliResult(bad, false).error, []]);
-    assert.deepEqual(
-        [await page.inputValue('#operator'), await page.inputValue('#sign')],
-        ['(x AND y)', '(+x +y)']);
-    assert.deepEqual(page.errors, []);
-  });
+  test(
+      'a stray ")" shows the error; the last good result stays, marked and not copied',
+      async () => {
+        await SetTidy(page, false);
+        await Enter(page, 'x y');
+        const bad = 'a)) or ((b';
+        await page.keyboard.press('Control+A');
+        await page.keyboard.insertText(bad);
+        const shown = await ReadPage(page);
+        assert.deepEqual([shown.error, shown.warnings], [CliResult(bad, false).error, []]);
+        await AssertOutputs(page, [
+          {text: '(x AND y)', stale: true, note: kStaleNote, copy: false},
+          {text: '(+x +y)', stale: true, note: kStaleNote, copy: false},
+        ]);
+        // Neither a click nor the keyboard copies the earlier result: the
+        // buttons take no clicks and Tab passes them by.
+        await page.bringToFront();  // the clipboard serves the focused page only
+        await page.evaluate(() => navigator.clipboard.writeText('clipboard before'));
+        for (const name of ['Copy operator form', 'Copy sign form']) {
+          await page.getByRole('button', {name}).click({force: true});
+        }
+        await page.focus('#operator');
+        await page.keyboard.press('Tab');
+        assert.equal(await page.evaluate(() => document.activeElement.id), 'sign');
+        await page.keyboard.press('Tab');
+        assert.equal(await page.locator('button.copy:focus').count(), 0);
+        await page.focus('#expression');
+        assert.equal(await page.evaluate(() => navigator.clipboard.readText()), 'clipboard before');
+
+        // Fixed, the outputs are current again, and copy.
+        await Enter(page, 'a or b');
+        await AssertOutputs(page, [
+          {text: '(a or b)', stale: false, note: null, copy: true},
+          {text: '(a b)', stale: false, note: null, copy: true},
+        ]);
+        await page.getByRole('button', {name: 'Copy sign form'}).click();
+        await page.waitForFunction(
+            () => /copied/.test(document.getElementById('status').textContent));
+        assert.equal(
+            await page.evaluate(() => navigator.clipboard.readText()),
+            await page.inputValue('#sign'));
+        assert.deepEqual(page.errors, []);
+      });
 
   test('a 10 KB expression converts within the keystroke that changed it', async () => {
     await SetTidy(page, false);
@@ -496,6 +561,193 @@ describe('the page', () => {
     assert.equal(await page.getAttribute('#operator', 'data-converted-by'), 'worker');
     AssertSameAsCli(await ReadPage(page), entered, true);
     assert.deepEqual([page.errors, page.consoleErrors], [[], []]);
+    await page.close();
+  });
+
+  test('an expression that fails from the start leaves nothing to copy', async () => {
+    const page = await OpenPage('a)) or ((b');
+    const kNothing = /^Nothing to copy: the expression did not convert/;
+    await AssertOutputs(page, [
+      {text: '', stale: false, note: kNothing, copy: false},
+      {text: '', stale: false, note: kNothing, copy: false},
+    ]);
+    assert.match(await page.textContent('#error'), /^Not converted: [^]*\.$/);
+    await page.close();
+  });
+
+  test('the address keeps the Tidy switch: reloading and opening the link restore it', async () => {
+    // Tidied, the no-break space is a space; as it stands, it joins two
+    // words. Characters that mean something in an address must not be
+    // read as the switch.
+    const expression = 'a\u00a0b OR q=1&tidy=on #x %25';
+    const page = await OpenPage(expression);
+    const tidy = page.getByRole('switch', {name: 'Tidy pasted text'});
+    assert.ok(await tidy.isChecked());
+    await tidy.click();
+    await page.waitForFunction(() => /tidy=off/.test(location.hash));
+    AssertSameAsCli(await ReadPage(page), expression, false);
+
+    const Converted = (opened) =>
+        opened.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
+    await page.reload();
+    await Converted(page);
+    assert.deepEqual(
+        [await page.inputValue('#expression'), await tidy.isChecked()], [expression, false]);
+    AssertSameAsCli(await ReadPage(page), expression, false);
+
+    const shared = await context.newPage();
+    await shared.goto(page.url());
+    await Converted(shared);
+    assert.deepEqual(
+        [await shared.inputValue('#expression'), await shared.isChecked('#tidy')],
+        [expression, false]);
+    AssertSameAsCli(await ReadPage(shared), expression, false);
+
+    // Switched on again by keyboard, the address drops it.
+    await shared.focus('#tidy');
+    await shared.keyboard.press('Space');
+    await shared.waitForFunction(() => !/tidy=/.test(location.hash));
+    await shared.reload();
+    await Converted(shared);
+    assert.deepEqual(
+        [await shared.inputValue('#expression'), await shared.isChecked('#tidy')],
+        [expression, true]);
+    AssertSameAsCli(await ReadPage(shared), expression, true);
+    assert.deepEqual(page.errors, []);
+    await Promise.all([page.close(), shared.close()]);
+  });
+
+  test('links of every form open with their expression and switch', async () => {
+    // [address after "#", expression, switch]
+    const kLinks = [
+      ['q=a%20b&tidy=off', 'a b', false],
+      ['tidy=off&q=a%20b', 'a b', false],
+      ['tidy=off', '', false],
+      ['q=a%20b', 'a b', true],
+      ['q=a%20b&tidy=on', 'a b', true],
+      // Links of the older form: the encoded expression alone.
+      ['a%20b', 'a b', true],
+      ['q%3D1%26tidy%3Doff', 'q=1&tidy=off', true],
+      ['x=1&tidy=off', 'x=1&tidy=off', true],
+    ];
+    const page = await OpenPage();
+    for (const [fragment, expression, tidy] of kLinks) {
+      await page.goto(`${server.url}#${fragment}`);
+      await page.reload();
+      await page.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
+      assert.deepEqual(
+          [await page.inputValue('#expression'), await page.isChecked('#tidy')], [expression, tidy],
+          fragment);
+      AssertSameAsCli(await ReadPage(page), expression, tidy);
+    }
+    // A link followed in the open page applies too.
+    await page.goto(`${server.url}#q=c%20d&tidy=off`);
+    await page.waitForFunction(() => document.getElementById('expression').value === 'c d');
+    assert.equal(await page.isChecked('#tidy'), false);
+    AssertSameAsCli(await ReadPage(page), 'c d', false);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('each finding shows its line and column', async () => {
+    // [pasted text, the place of each finding]. A text area holds "\r\n" and
+    // "\r" as "\n": each is one line break. Columns count code points.
+    const kPlaces = [
+      ['a AND\nb "x', ['Line 1, column 6', 'Line 2, column 3']],
+      ['a AND\r\nb "x', ['Line 1, column 6', 'Line 2, column 3']],
+      ['a AND\rb "x', ['Line 1, column 6', 'Line 2, column 3']],
+      ['a AND\u2028b "x', ['Line 1, column 6', 'Line 2, column 3']],
+      ['a AND\u2029\u2029b "x', ['Line 1, column 6', 'Line 3, column 3']],
+      ['a\n\n\n"x', ['Line 1, column 2', 'Line 4, column 1']],
+      ['😀😀 "x', ['Line 1, column 4']],
+      ['😀\n😀 😀 "x', ['Line 1, column 2', 'Line 2, column 5']],
+      ['(a\nor b) c\u2028d "x', ['Line 1, column 3', 'Line 2, column 8', 'Line 3, column 3']],
+    ];
+    const page = await OpenPage();
+    await SetTidy(page, false);
+    for (const [text, places] of kPlaces) {
+      const entered = await Enter(page, text, {paste: true});
+      const shown = await page.locator('#diagnostics button .where').allTextContents();
+      assert.deepEqual(shown, places, JSON.stringify(text));
+      // The findings themselves are the tool's.
+      AssertSameAsCli(await ReadPage(page), entered, false);
+    }
+    await page.close();
+  });
+
+  test('the converter\'s warnings fold under the unclosed quote\'s finding', async () => {
+    const page = await OpenPage();
+    await SetTidy(page, false);
+    const expression = '(adult OR "Tai Ji[mh] OR exercise) AND balance';
+    await Enter(page, expression);
+    const expected = CliResult(expression, false);
+    assert.equal(expected.warnings.length, 2);
+    const finding = page.locator('#diagnostics li').filter({hasText: '[unclosed-quote]'});
+    const fold = finding.locator('details.prompts');
+    assert.deepEqual([await page.locator('details.prompts').count(), await fold.count()], [1, 1]);
+    assert.equal(await fold.locator('summary').textContent(), 'Warnings from the converter (2)');
+    // Closed: the warnings are there but not shown.
+    assert.deepEqual(
+        [await fold.getAttribute('open'), await fold.locator('p').first().isVisible()],
+        [null, false]);
+    assert.deepEqual(await fold.locator('p').allTextContents(), expected.warnings);
+
+    // By keyboard: from the finding to its fold, opened with Enter.
+    await finding.locator('button').focus();
+    await page.keyboard.press('Tab');
+    assert.equal(await page.evaluate(() => document.activeElement.tagName), 'SUMMARY');
+    await page.keyboard.press('Enter');
+    assert.ok(await fold.locator('p').first().isVisible());
+    // Typing on keeps it open while there are warnings.
+    await page.focus('#expression');
+    await page.keyboard.press('End');
+    await page.keyboard.type(' x');
+    assert.ok(await page.locator('details.prompts p').first().isVisible());
+    await page.keyboard.press('Control+A');
+    await page.keyboard.insertText('"a"');
+    assert.equal(await page.locator('details.prompts').count(), 0);
+    await page.keyboard.insertText('"b');
+    assert.equal(await page.locator('details.prompts[open]').count(), 0);
+    await page.close();
+  });
+
+  test('past the budget, the count of dropped warnings folds with them', async () => {
+    const page = await OpenPage();
+    await SetTidy(page, false);
+    const expression = `${'('.repeat(150)}"x${')'.repeat(150)}`;
+    await Enter(page, expression, {paste: true});
+    const expected = CliResult(expression, false);
+    assert.ok(expected.warnings_dropped > 0);
+    const fold = page.locator('#diagnostics li')
+                     .filter({hasText: '[unclosed-quote]'})
+                     .locator('details.prompts');
+    assert.equal(
+        await fold.locator('summary').textContent(),
+        `Warnings from the converter (${expected.warnings.length + expected.warnings_dropped})`);
+    assert.equal(
+        await fold.locator('p.dropped').textContent(),
+        `${expected.warnings_dropped} more warnings like these are not shown.`);
+    assert.equal(await page.locator('#warnings').textContent(), '');
+    await page.close();
+  });
+
+  test('warnings with no unclosed-quote finding listed fold on their own', async () => {
+    const page = await OpenPage();
+    await SetTidy(page, true);
+    // More repairs than the list shows come before the quote's finding.
+    const expression = `${'a\u00a0b '.repeat(kMaxListedDiagnostics + 50)}"x`;
+    const entered = await Enter(page, expression, {paste: true});
+    const expected = CliResult(entered, true);
+    assert.ok(expected.warnings.length > 0);
+    assert.equal(await page.locator('#diagnostics details').count(), 0);
+    const fold = page.locator('#warnings details.prompts');
+    assert.equal(
+        await fold.locator('summary').textContent(),
+        `Warnings from the converter (${expected.warnings.length})`);
+    assert.equal(await fold.getAttribute('open'), null);
+    await fold.locator('summary').click();
+    assert.deepEqual(await fold.locator('p').allTextContents(), expected.warnings);
+    assert.ok(await fold.locator('p').first().isVisible());
     await page.close();
   });
 
