@@ -105,6 +105,10 @@ struct TidyResult {
   // to report Check's findings on the tidied text at their place in the
   // input.
   size_t InputPosition(size_t position) const;
+  // Moves the spans of `found`, diagnostics of `expression` (such as
+  // Check's), to their place in the input; a span inside text that
+  // replaced a sign covers that sign.
+  void MapToInput(std::vector<Diagnostic>& found) const;
 };
 
 // Cleans text pasted from documents and written for databases: every

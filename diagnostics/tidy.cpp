@@ -188,4 +188,13 @@ size_t TidyResult::InputPosition(size_t position) const {
   return static_cast<size_t>(static_cast<ptrdiff_t>(position) - shift.longer);
 }
 
+void TidyResult::MapToInput(std::vector<Diagnostic>& found) const {
+  if (shifts.empty()) return;
+  for (Diagnostic& d : found) {
+    const size_t last = InputPosition(d.end - 1);
+    d.start = InputPosition(d.start);
+    d.end = last + 1;
+  }
+}
+
 }  // namespace boolconv

@@ -140,6 +140,16 @@ TEST(TidyTest, InputPositionsAcrossSigns) {
     size_t input;
   } cases[] = {{0, 0}, {2, 2}, {4, 2}, {6, 3}, {9, 5}, {12, 6}, {14, 8}, {16, 11}};
   for (const auto& c : cases) EXPECT_EQ(result.InputPosition(c.tidied), c.input) << c.tidied;
+
+  // Check's findings in the tidied text, moved to the input: the quote
+  // stands at 5 in "a -b \"x", at 8 in "a NOT b \"x".
+  const TidyResult quoted = Tidy(u"a -b \"x");
+  std::vector<Diagnostic> found = Check(quoted.expression);
+  quoted.MapToInput(found);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].code, "unclosed-quote");
+  EXPECT_EQ(found[0].start, 5u);
+  EXPECT_EQ(found[0].end, 6u);
 }
 
 }  // namespace

@@ -300,9 +300,9 @@
 
   // The line and column, both from 1, of each code-point offset in
   // `starts` into `text`, in one pass over the text however the offsets are
-  // ordered. Line breaks are "\n", "\r", U+2028 and U+2029, and "\r\n" is
-  // one: its "\r" counts as a column of the line it ends, as the
-  // command-line tool counts it. Columns count code points.
+  // ordered. Lines end at "\n" alone, as the command-line tool counts them
+  // (the text area holds "\r\n" and "\r" as "\n"; U+2028 and U+2029 are
+  // drawn on the line they stand in). Columns count code points.
   function LinesAndColumns(text, starts) {
     const order = starts.map((_, i) => i).sort((a, b) => starts[a] - starts[b]);
     const positions = new Array(starts.length);
@@ -317,8 +317,7 @@
             (text.charCodeAt(unit + 1) & 0xFC00) === 0xDC00;
         unit += paired ? 2 : 1;
         ++point;
-        if (code === 0x0A || code === 0x2028 || code === 0x2029 ||
-            (code === 0x0D && text.charCodeAt(unit) !== 0x0A)) {
+        if (code === 0x0A) {
           ++line;
           column = 1;
         } else {

@@ -72,15 +72,17 @@ val Convert(const std::u16string& expression, const val& options) {
   Conversion conversion;
   try {
     Text input(expression);
-    // As boolconv-cli does: Tidy keeps every position, so the repairs and
-    // Check's findings in the tidied text both point into the expression.
+    // As boolconv-cli does: Check's findings in the tidied text are moved to
+    // their place in the expression, where the repairs point too.
+    TidyResult tidied;
     if (tidy) {
-      TidyResult tidied = Tidy(input);
-      input = std::move(tidied.expression);
+      tidied = Tidy(input);
+      input = tidied.expression;
       diagnostics = std::move(tidied.repairs);
     }
     if (check) {
       std::vector<Diagnostic> found = Check(input);
+      tidied.MapToInput(found);
       diagnostics.insert(diagnostics.end(), std::make_move_iterator(found.begin()),
                          std::make_move_iterator(found.end()));
       std::stable_sort(diagnostics.begin(), diagnostics.end(),

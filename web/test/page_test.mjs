@@ -656,12 +656,13 @@ describe('the page', () => {
       ['a AND\nb "x', ['Line 1, column 6', 'Line 2, column 3']],
       ['a AND\r\nb "x', ['Line 1, column 6', 'Line 2, column 3']],
       ['a AND\rb "x', ['Line 1, column 6', 'Line 2, column 3']],
-      ['a AND\u2028b "x', ['Line 1, column 6', 'Line 2, column 3']],
-      ['a AND\u2029\u2029b "x', ['Line 1, column 6', 'Line 3, column 3']],
+      // U+2028 and U+2029 end no line, for the page as for the command-line tool
+      ['a AND\u2028b "x', ['Line 1, column 6', 'Line 1, column 9']],
+      ['a AND\u2029\u2029b "x', ['Line 1, column 6', 'Line 1, column 10']],
       ['a\n\n\n"x', ['Line 1, column 2', 'Line 4, column 1']],
       ['😀😀 "x', ['Line 1, column 4']],
       ['😀\n😀 😀 "x', ['Line 1, column 2', 'Line 2, column 5']],
-      ['(a\nor b) c\u2028d "x', ['Line 1, column 3', 'Line 2, column 8', 'Line 3, column 3']],
+      ['(a\nor b) c\u2028d "x', ['Line 1, column 3', 'Line 2, column 8', 'Line 2, column 11']],
     ];
     const page = await OpenPage();
     await SetTidy(page, false);
