@@ -34,14 +34,16 @@ class ExpressionWriter {
 
   // Converts UTF-8 `expression` and writes the result to `sink`. `source`
   // names the expression in messages. Returns false when the expression
-  // failed, or, with --check, drew a warning or an error.
+  // failed, or, with --check (which --tidy implies), drew a warning or an
+  // error.
   bool Convert(std::string_view expression, const Source& source, Sink& sink) {
     Outcome outcome{.result = &result_};
     diagnostics_.clear();
     try {
-      if ((options_.check || options_.tidy) && FindInvalidUtf8(expression) == std::string::npos) {
+      if (options_.check && FindInvalidUtf8(expression) == std::string::npos) {
         outcome.diagnostics = &diagnostics_;
-        // Tidying keeps every position; the tidied text is what converts.
+        // The tidied text is what converts; the diagnostics name places in
+        // the text as given.
         std::string tidied = Diagnose(expression);
         engine_.Convert(options_.tidy ? std::string_view(tidied) : expression, result_);
       } else {
@@ -67,25 +69,29 @@ class ExpressionWriter {
   }
 
  private:
-  // Lists what --tidy and --check report on `expression` (valid UTF-8), and
-  // with --tidy returns the tidied expression in UTF-8. The diagnostics read
+  // Lists what --tidy and --check report on `expression` (valid UTF-8): the
+  // repairs, if tidying, and the findings on the text that converts, all at
+  // their place in `expression` and in the order of their positions. With
+  // --tidy returns the tidied expression in UTF-8. The diagnostics read
   // UTF-16, with positions in code points; that copy is gone before the
   // conversion starts.
   std::string Diagnose(std::string_view expression) {
     Text input = FromUtf8(expression);
+    TidyResult tidied;  // with no changes, positions map to themselves
     if (options_.tidy) {
-      TidyResult tidied = Tidy(input, {.capitalize_operators = options_.capitals});
+      tidied = Tidy(input, {.capitalize_operators = options_.capitals});
       input = std::move(tidied.expression);
       diagnostics_ = std::move(tidied.repairs);
     }
-    if (options_.check) {
-      std::vector<Diagnostic> found = Check(input);
-      diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(found.begin()),
-                          std::make_move_iterator(found.end()));
-      std::stable_sort(diagnostics_.begin(), diagnostics_.end(), [](const auto& a, const auto& b) {
-        return a.start < b.start || (a.start == b.start && a.end < b.end);
-      });
-    }
+    std::vector<Diagnostic> found = Check(input);
+    // A sign prefix tidied into an operator changes the length: the findings
+    // are moved from the tidied text to the input, where the repairs point.
+    tidied.MapToInput(found);
+    diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(found.begin()),
+                        std::make_move_iterator(found.end()));
+    std::stable_sort(diagnostics_.begin(), diagnostics_.end(), [](const auto& a, const auto& b) {
+      return a.start < b.start || (a.start == b.start && a.end < b.end);
+    });
     return options_.tidy ? ToUtf8(input) : std::string();
   }
 

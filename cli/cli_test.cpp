@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -160,13 +161,14 @@ TEST(Cli, Runs) {
       {{"--whole"}, "\xEF\xBB\xBF(a b)\r\n", " (a AND b) \n (+a +b) \n"},
       {{"--whole"}, "", ""},  // no input is no expression, as in line mode
       {{"--whole"}, "a)) or ((b\n", "", "boolconv-cli: input: " + unmatched + "\n", 1},
-      // --tidy converts the tidied expression; its repairs do not fail it.
+      // --tidy converts the tidied expression; its repairs do not fail it
+      // (here they leave nothing to fix).
       {{"--tidy"},
-       "a\tb or\u00A0c\n",
-       "(a AND b or c)\n(+a +b c)\n",
-       "boolconv-cli: line 1, column 2: info: Replaced a tab between \"a\" and \"b\" with a "
+       "(a\tb) or\u00A0c\n",
+       "((a AND b) or c)\n((+a +b) c)\n",
+       "boolconv-cli: line 1, column 3: info: Replaced a tab between \"a\" and \"b\" with a "
        "space. [joined-words]\n"
-       "boolconv-cli: line 1, column 7: info: Replaced a no-break space (U+00A0) between \"or\" "
+       "boolconv-cli: line 1, column 9: info: Replaced a no-break space (U+00A0) between \"or\" "
        "and \"c\" with a space. [joined-words]\n"},
       {{"--capitals", "--json"},
        "a or b\n",
@@ -219,6 +221,93 @@ TEST(Cli, Runs) {
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.exit_code, c.exit_code);
   }
+}
+
+// --check and --tidy (which implies it) in text: the repairs and the
+// findings on the text that converts, in the order of their places, and
+// none of the tokenizer's prompts, whose quotes the findings name; a
+// warning among them fails the expression. Each line is compared by its
+// place, severity and code: the wording of messages may change.
+TEST(Cli, FindingsInText) {
+  using Found = std::vector<std::pair<std::string, std::string>>;  // where: severity, code
+  const std::string quote_unclosed = " a \"b c \n a \"b c \n";
+  const struct {
+    std::vector<std::string> args;
+    std::string input, out;
+    Found found;
+    int exit_code;
+  } cases[] = {
+      {{"--check", "a \"b c"},
+       "",
+       quote_unclosed,
+       {{"argument 1, column 3: warning", "unclosed-quote"}},
+       1},
+      {{"--check"},
+       "x\na \"b c\n",
+       " x \n x \n" + quote_unclosed,
+       {{"line 2, column 3: warning", "unclosed-quote"}},
+       1},
+      // --tidy alone: the repairs, and what they leave to fix.
+      {{"--tidy"},
+       "(\u201Cheart failure\u201D OR cardiac failure) AND x\n",
+       "((\"heart failure\" OR cardiac AND failure) AND x)\n"
+       "(+(\"heart failure\" cardiac +failure) +x)\n",
+       {{"line 1, column 2: info", "typographic-quote"},
+        {"line 1, column 2: warning", "mixed-and-or"},
+        {"line 1, column 16: info", "typographic-quote"}},
+       1},
+      // a quote the repair makes straight, and so unclosed
+      {{"--tidy", "a \u201Cb c"},
+       "",
+       quote_unclosed,
+       {{"argument 1, column 3: info", "typographic-quote"},
+        {"argument 1, column 3: warning", "unclosed-quote"}},
+       1},
+      // a sign tidied into NOT lengthens the text; places stay the input's
+      {{"--tidy", "asthma -child NOT"},
+       "",
+       "(asthma NOT child)\n(+asthma -child)\n",
+       {{"argument 1, column 8: info", "sign-prefix"},
+        {"argument 1, column 15: warning", "trailing-operator"}},
+       1},
+      {{"--capitals", "asthma not"},
+       "",
+       "(asthma)\n(+asthma)\n",
+       {{"argument 1, column 8: warning", "trailing-operator"}},
+       1},
+      {{"--capitals", "(a or b) and c"},
+       "",
+       "((a OR b) AND c)\n(+(a b) +c)\n",
+       {{"argument 1, column 4: info", "lowercase-operator"},
+        {"argument 1, column 10: info", "lowercase-operator"}},
+       0},
+  };
+  const std::regex line(R"(boolconv-cli: ([^:]*: (?:info|warning|error)): .* \[([a-z-]+)\])");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " " + ::testing::PrintToString(c.input));
+    const Case result = RunCli(c.args, c.input);
+    EXPECT_EQ(result.out, c.out);
+    Found found;
+    std::istringstream err(result.err);
+    for (std::string message; std::getline(err, message);) {
+      std::smatch match;
+      if (std::regex_match(message, match, line)) {
+        found.emplace_back(match[1], match[2]);
+      } else {
+        found.emplace_back(message, "");  // a prompt, or any other line, fails the test
+      }
+    }
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(result.exit_code, c.exit_code);
+  }
+  // JSON keeps the tokenizer's prompts beside the findings.
+  const nlohmann::json object =
+      nlohmann::json::parse(RunCli({"--tidy", "--json"}, "a \u201Cb c").out);
+  EXPECT_EQ(object.at("warnings"),
+            nlohmann::json::array({"(GetTokens) Error: Invalid procedure call or argument\r\n"
+                                   "Line:  a \"b c "}));
+  EXPECT_EQ(object.at("diagnostics").size(), 2u);
+  EXPECT_EQ(object.at("diagnostics").at(1).at("code"), "unclosed-quote");
 }
 
 // `boolconv-cli --check --json` on strategies as searchers paste them: the
@@ -347,7 +436,8 @@ TEST(Cli, InputAndOutputFailures) {
 }
 
 // An unclosed quote in a deep nest warns once for each group around it: the
-// first 64 prompts are written, and how many more there were.
+// first 64 prompts are written, and how many more there were; with --check,
+// in text, its finding instead.
 TEST(Cli, WarningsBeyondTheBudgetAreCounted) {
   const std::string nest = std::string(1000, '(') + "\"" + std::string(1000, ')');
   const Case json = RunCli({"--json"}, nest + "\n");
@@ -358,6 +448,18 @@ TEST(Cli, WarningsBeyondTheBudgetAreCounted) {
   EXPECT_TRUE(text.err.ends_with("boolconv-cli: argument 1: 937 more warnings not shown\n"))
       << text.err.substr(text.err.size() - 200);
   EXPECT_EQ(std::count(text.err.begin(), text.err.end(), '\n'), 2 * 64 + 1);
+  // With --check the one quote is one finding, and no prompt is counted
+  // as left out; JSON keeps the prompts and their count as they are.
+  const Case checked = RunCli({"--check", nest});
+  EXPECT_TRUE(checked.err.starts_with("boolconv-cli: argument 1, column 1001: warning: "))
+      << checked.err;
+  EXPECT_TRUE(checked.err.ends_with(" [unclosed-quote]\n")) << checked.err;
+  EXPECT_EQ(std::count(checked.err.begin(), checked.err.end(), '\n'), 1);
+  EXPECT_EQ(checked.exit_code, 1);
+  const nlohmann::json checked_json =
+      nlohmann::json::parse(RunCli({"--check", "--json"}, nest + "\n").out);
+  EXPECT_EQ(checked_json.at("warnings"), object.at("warnings"));
+  EXPECT_EQ(checked_json.at("warnings_dropped"), 1001 - 64);
 }
 
 }  // namespace

@@ -19,9 +19,10 @@ constexpr std::string_view kHelp =
     "each line of standard input is one expression.\n"
     "\n"
     "For each expression the operator form is written on one line and the sign\n"
-    "form on the next. A tokenizer warning goes to standard error; so does a\n"
-    "failed expression, named by its line number (or the number of the\n"
-    "expression argument), with nothing written to standard output for it.\n"
+    "form on the next. A tokenizer warning goes to standard error (with --check,\n"
+    "the finding of its unclosed quote goes instead); so does a failed\n"
+    "expression, named by its line number (or the number of the expression\n"
+    "argument), with nothing written to standard output for it.\n"
     "An unclosed quote in nested groups warns once for each group around it;\n"
     "the first 64 warnings of an expression (1 MB of text) are written, then\n"
     "how many more there were.\n"
@@ -37,10 +38,13 @@ constexpr std::string_view kHelp =
     "             as \"boolconv-cli: line L, column C: warning: MESSAGE [CODE]\",\n"
     "             or with --json as \"diagnostics\":[{\"code\",\"severity\",\n"
     "             \"message\",\"start\",\"end\"}]; the exit status is 1 when any\n"
-    "             of them is a warning or an error\n"
+    "             of them is a warning or an error. In text, the findings\n"
+    "             replace the tokenizer's warnings, which JSON keeps\n"
     "  --tidy     turn line breaks, tabs and other spacing characters into\n"
     "             spaces and typographic double quotes into \" before converting,\n"
-    "             and report each change as a diagnostic\n"
+    "             and report each change as a diagnostic; implies --check: the\n"
+    "             findings on the tidied expression are reported too, and set\n"
+    "             the exit status\n"
     "  --capitals with --tidy (which it implies), also write every and/or/not\n"
     "             that acts as an operator in capitals\n"
     "  --whole    read all of standard input as one expression, for strategies\n"
@@ -56,8 +60,8 @@ constexpr std::string_view kHelp =
     "Input and output are UTF-8; a byte-order mark at the start of standard\n"
     "input is dropped. Diagnostic positions (\"start\", \"end\") count Unicode\n"
     "code points from 0, end exclusive.\n"
-    "Exit status: 0 if every expression converted (and, with --check, drew no\n"
-    "warning or error), 1 otherwise, 2 for a usage error.\n";
+    "Exit status: 0 if every expression converted (and, with --check or --tidy,\n"
+    "drew no warning or error), 1 otherwise, 2 for a usage error.\n";
 
 // One thread per core.
 unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -82,9 +86,10 @@ Options ParseArguments(std::span<char* const> args) {
     } else if (text == "--check") {
       options.check = true;
     } else if (text == "--tidy") {
-      options.tidy = true;
+      // What is left to fix after the repairs is reported as --check does.
+      options.tidy = options.check = true;
     } else if (text == "--capitals") {
-      options.tidy = options.capitals = true;
+      options.tidy = options.check = options.capitals = true;
     } else if (text == "--whole") {
       options.whole = true;
     } else if (text.starts_with("--jobs=")) {

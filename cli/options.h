@@ -18,8 +18,8 @@ inline constexpr unsigned kMostJobs = 256;
 
 struct Options {
   bool json = false;
-  bool check = false;
-  bool tidy = false;
+  bool check = false;  // set by --check, and by --tidy and --capitals
+  bool tidy = false;   // set by --tidy, and by --capitals
   bool capitals = false;
   bool whole = false;
   bool help = false;

@@ -40,8 +40,13 @@ TEST(Options, Flags) {
   EXPECT_EQ(options.usage_error, "--whole reads standard input and takes no EXPRESSION arguments");
 
   const Options capitals = Parse({"--capitals", "--jobs=7"}).options;
-  EXPECT_TRUE(capitals.tidy);  // --capitals implies --tidy
+  EXPECT_TRUE(capitals.tidy);  // --capitals implies --tidy, which implies --check
+  EXPECT_TRUE(capitals.check);
   EXPECT_TRUE(capitals.capitals);
+  const Options tidy = Parse({"--tidy"}).options;
+  EXPECT_TRUE(tidy.check);
+  EXPECT_FALSE(tidy.capitals);
+  EXPECT_FALSE(Parse({"--check"}).options.tidy);
   EXPECT_EQ(capitals.jobs, 7u);
   EXPECT_TRUE(capitals.usage_error.empty());
   EXPECT_GE(Parse({}).options.jobs, 1u);

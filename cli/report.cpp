@@ -155,10 +155,14 @@ void WriteText(Sink& sink, const Source& source, std::string_view expression, Ou
     }
   }
   const Conversion& result = *outcome.result;
-  for (const std::string& prompt : result.warnings) sink.Message(prompt);
-  if (result.warnings_dropped > 0) {
-    sink.Message(std::string(kProgram) + ": " + Name(source) + ": " +
-                 std::to_string(result.warnings_dropped) + " more warnings not shown");
+  // The findings tell of every unclosed quote, with its position, so the
+  // tokenizer's prompts about the same quotes are not written beside them.
+  if (outcome.diagnostics == nullptr) {
+    for (const std::string& prompt : result.warnings) sink.Message(prompt);
+    if (result.warnings_dropped > 0) {
+      sink.Message(std::string(kProgram) + ": " + Name(source) + ": " +
+                   std::to_string(result.warnings_dropped) + " more warnings not shown");
+    }
   }
   if (outcome.converted) {
     sink.Write(result.operator_form);

@@ -121,10 +121,10 @@ struct Outcome {
   const std::vector<Diagnostic>* diagnostics = nullptr;
 };
 
-// Writes `outcome` as text: each diagnostic and warning as a message, then
-// how many more warnings there were, then the two forms, or the error as a
-// message. `expression` (valid UTF-8) is the text as given, whose lines and
-// columns name the diagnostics.
+// Writes `outcome` as text: each diagnostic as a message, or, when no
+// diagnostics were asked for, each warning and then how many more there
+// were; then the two forms, or the error as a message. `expression` (valid
+// UTF-8) is the text as given, whose lines and columns name the diagnostics.
 void WriteText(Sink& sink, const Source& source, std::string_view expression, Outcome& outcome);
 
 // Writes `outcome` as one line of JSON: {"operator","sign"} or {"error"},

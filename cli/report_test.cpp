@@ -99,29 +99,41 @@ TEST(WriteJson, SameAsTheJsonLibrary) {
   }
 }
 
-// Text: diagnostics named by line and column, the warnings kept, how many
-// more there were, then the forms, or the error.
+// Text: diagnostics named by line and column, then the forms, or the error.
+// Without diagnostics the warnings are written instead, then how many more
+// there were; with them, the warnings (whose quotes they name) are not.
 TEST(WriteText, MessagesThenForms) {
   const std::vector<Diagnostic> diagnostics = {
       {"joined-words", Severity::kWarning, "Joined.", 1, 2},
       {"trailing-operator", Severity::kInfo, "Trailing.", 4, 7},
   };
-  Conversion result{"(op)", "(+sign)", {"first", "second"}, 3};
-  Outcome outcome{.converted = true, .result = &result, .diagnostics = &diagnostics};
-  RecordingSink sink;
-  WriteText(sink, {"line", 10}, "a\nb NOT", outcome);
-  EXPECT_EQ(sink.text,
-            "E:boolconv-cli: line 10, column 2: warning: Joined. [joined-words]\n"
-            "E:boolconv-cli: line 11, column 3: info: Trailing. [trailing-operator]\n"
-            "E:first\nE:second\n"
-            "E:boolconv-cli: line 10: 3 more warnings not shown\n"
-            "(op)\n(+sign)\n");
-
-  result.warnings_dropped = 0;
-  outcome = {.converted = false, .error = "Failed.", .result = &result};
-  RecordingSink failed;
-  WriteText(failed, {"argument", 2}, "x", outcome);
-  EXPECT_EQ(failed.text, "E:first\nE:second\nE:boolconv-cli: argument 2: Failed.\n");
+  const std::vector<Diagnostic> none;
+  const std::string found =
+      "E:boolconv-cli: line 10, column 2: warning: Joined. [joined-words]\n"
+      "E:boolconv-cli: line 11, column 3: info: Trailing. [trailing-operator]\n";
+  const struct {
+    bool converted;
+    const std::vector<Diagnostic>* diagnostics;
+    size_t dropped;
+    std::string text;
+  } cases[] = {
+      {true, nullptr, 3,
+       "E:first\nE:second\nE:boolconv-cli: line 10: 3 more warnings not shown\n(op)\n(+sign)\n"},
+      {true, nullptr, 0, "E:first\nE:second\n(op)\n(+sign)\n"},
+      {true, &diagnostics, 3, found + "(op)\n(+sign)\n"},
+      {true, &none, 3, "(op)\n(+sign)\n"},
+      {false, nullptr, 0, "E:first\nE:second\nE:boolconv-cli: line 10: Failed.\n"},
+      {false, &diagnostics, 0, found + "E:boolconv-cli: line 10: Failed.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Conversion result{"(op)", "(+sign)", {"first", "second"}, c.dropped};
+    Outcome outcome{.converted = c.converted, .result = &result, .diagnostics = c.diagnostics};
+    if (!c.converted) outcome.error = "Failed.";
+    RecordingSink sink;
+    WriteText(sink, {"line", 10}, "a\nb NOT", outcome);
+    EXPECT_EQ(sink.text, c.text);
+  }
 }
 
 // A stream buffer that refuses every byte, as a full disk does.
