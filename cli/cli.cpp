@@ -39,6 +39,10 @@ class ExpressionWriter {
   bool Convert(std::string_view expression, const Source& source, Sink& sink) {
     Outcome outcome{.result = &result_};
     diagnostics_.clear();
+    // If checking fails (out of memory) before the engine runs, the result
+    // must not carry the previous expression's warnings.
+    result_.warnings.clear();
+    result_.warnings_dropped = 0;
     try {
       if (options_.check && FindInvalidUtf8(expression) == std::string::npos) {
         outcome.diagnostics = &diagnostics_;
