@@ -123,6 +123,7 @@ struct Survey {
   std::vector<size_t> unclosed;  // each "(" that no ")" after it closes
   bool may_hold_pasted_marks = false;
   bool holds_brackets = false;
+  bool holds_apostrophes = false;  // "'", which may open a single-quoted phrase
 };
 
 Survey SurveyOf(std::u16string_view text) {
@@ -142,6 +143,7 @@ Survey SurveyOf(std::u16string_view text) {
     }
     survey.may_hold_pasted_marks |= MayBePastedMark(unit);
     survey.holds_brackets |= unit == u'[' || unit == u']';
+    survey.holds_apostrophes |= unit == u'\'';
   }
   return survey;
 }
@@ -741,7 +743,12 @@ std::vector<Diagnostic> Check(std::u16string_view expression) {
   if (survey.may_hold_pasted_marks) CheckCharacters(expression, found);
   CheckParentheses(survey, found);
   std::vector<size_t> marked;
-  CheckTextSyntax(expression, FindSingleQuoted(expression), found, marked);
+  // Typographic single quotes are pasted marks.
+  CheckTextSyntax(expression,
+                  survey.holds_apostrophes || survey.may_hold_pasted_marks
+                      ? FindSingleQuoted(expression)
+                      : std::vector<SingleQuoted>(),
+                  found, marked);
   GroupChecker groups(expression, survey.may_hold_pasted_marks || survey.holds_brackets, marked,
                       found);
   if (ReadExpression(expression, groups) == Outcome::kConverted) {

@@ -456,10 +456,12 @@ std::vector<SingleQuoted> FindSingleQuoted(std::u16string_view text) {
   };
   size_t at = 0;
   while (at < text.size()) {
-    if (separates(text[at])) {
+    // Only a word that begins with a single quote may open a phrase: the
+    // search goes from one single quote to the next.
+    while (at < text.size() && !(IsSingleOpen(text[at]) && (at == 0 || separates(text[at - 1])))) {
       ++at;
-      continue;
     }
+    if (at >= text.size()) break;
     const size_t start = at;
     const size_t end = word_end(start);
     at = end;
@@ -521,7 +523,12 @@ void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& 
         start, start + length);
     marked.push_back(start);
   };
-  for (size_t at = 0; at < text.size(); ++at) {
+  for (size_t at = text.find(kDoubleQuote); at < text.size(); ++at) {
+    if (!inside) {
+      // Outside a phrase only the next quote matters.
+      at = text.find(kDoubleQuote, at);
+      if (at == std::u16string_view::npos) break;
+    }
     if (inside && text[at] == u' ' && OrNotAt(text, at)) {
       // The converter turns " or not " into " NOT " inside phrases too.
       const std::u16string_view typed = text.substr(at + 1, kOrNot.size() - 2);
@@ -557,6 +564,22 @@ void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& 
 }
 
 std::vector<StrayQuote> FindStrayQuotes(std::u16string_view text) {
+  // Most texts pair their quotes plausibly as typed: one look at each
+  // phrase tells, with nothing kept.
+  {
+    size_t open = std::u16string_view::npos;
+    bool plausible = true;
+    for (size_t at = text.find(kDoubleQuote); at != std::u16string_view::npos && plausible;
+         at = text.find(kDoubleQuote, at + 1)) {
+      if (open == std::u16string_view::npos) {
+        open = at;
+      } else {
+        plausible = !Implausible(text.substr(open + 1, at - open - 1));
+        open = std::u16string_view::npos;
+      }
+    }
+    if (plausible && open == std::u16string_view::npos) return {};
+  }
   std::vector<size_t> quotes;
   for (size_t at = 0; at < text.size(); ++at) {
     if (text[at] == kDoubleQuote) quotes.push_back(at);
