@@ -338,7 +338,7 @@ class GroupChecker : public Reader {
         message += " The converter finds the double quote " + Placed(consequence->quote) +
                    " unclosed, so " + consequence->lost + ".";
       }
-      message += " Add the quote that ends this phrase, or remove this one.";
+      message += " Add its partner where the phrase begins or ends, or remove this one.";
       Add(out_, codes::kUnclosedQuote, Severity::kWarning, std::move(message), stray.at,
           stray.at + 1);
     };

@@ -205,10 +205,16 @@ TEST(CheckTest, NestedGroupsAndPhrases) {
       {u"(a OR b c \"d (e\tf g) h\")", {{"joined-words", 15, 16}}},
       {u"(x \"y (a OR b c) d\" e OR f g)", {{"mixed-and-or", 1, 28}, {"mixed-and-or", 7, 15}}},
       // groups dissolving inside phrases, three deep: the converter finds the quote
-      // before "t" unclosed, but pairing the first quote with the next makes the
-      // phrase "q (r ", ending in a space, so that quote is the likelier mistake
-      {u"(p \"q (r \"s (t u\" v) w\" x) y\" z)", {{"unclosed-quote", 3, 4}}},
-      {u"(a \"b (c \"d (e f) g\" h) i\" j OR k l)", {{"mixed-and-or", 1, 35}}},
+      // before "t" unclosed, but paired as typed the quotes make phrases that end
+      // or begin with a space, "q (r " and " v) w": leaving out three quotes
+      // makes every phrase plausible
+      {u"(p \"q (r \"s (t u\" v) w\" x) y\" z)",
+       {{"unclosed-quote", 3, 4}, {"unclosed-quote", 22, 23}, {"unclosed-quote", 28, 29}}},
+      // paired as typed, both phrases begin or end with a space: the first and
+      // last quotes are the likelier mistakes, and the groups they touch draw no
+      // mixed-and-or of their own
+      {u"(a \"b (c \"d (e f) g\" h) i\" j OR k l)",
+       {{"unclosed-quote", 3, 4}, {"unclosed-quote", 25, 26}}},
       {u"(NOT a (NOT b (NOT c d)))",
        {{"leading-operator", 1, 4}, {"leading-operator", 8, 11}, {"leading-operator", 15, 18}}},
       // a ")" closing the whole expression, then a "(" it leaves open and one closed at the end

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -582,6 +583,48 @@ TEST(DatabaseSyntaxTest, AdviceConvertsToTheMeaning) {
     engine.ConvertBoolean(rewritten, operator_form, sign_form);
     EXPECT_EQ(ToUtf8(sign_form), ToUtf8(c.sign_form)) << ToUtf8(rewritten);
   }
+}
+
+// Exports a searcher tried: every warning, at its place. Two quotes missing
+// in different groups are two mistakes, each at its quote; acronyms that
+// look like codes or proximity operators stay terms.
+TEST(DatabaseSyntaxTest, TriedExports) {
+  using Found = std::tuple<std::string, size_t, size_t>;
+  const struct {
+    Text input;
+    std::vector<Found> expected;
+  } cases[] = {
+      {u"(\"heart failure\" OR \"cardiac failure) AND (exercise OR \"physical activity) AND "
+       u"(trial OR random*)",
+       {{"unclosed-quote", 20, 21}, {"unclosed-quote", 55, 56}}},
+      {u"(N95 OR respirator*) AND HIV(PrEP OR \"pre-exposure prophylaxis\") AND ALL (child* OR "
+       u"pediatric*)",
+       {}},
+      {u"(PT OR physiotherap*) AND (LA OR \"left atrial\")", {}},
+      {u"TS=asthma AND PY=2020", {{"field-code", 0, 3}, {"field-code", 14, 17}}},
+      {u"MH asthma+ OR TI asthma", {{"field-code", 0, 2}, {"field-code", 14, 16}}},
+      {u"exp Asthma/ OR asthma*.tw. OR 'asthma'/exp OR asthma:ti,ab",
+       {{"field-code", 10, 11},
+        {"field-code", 22, 26},
+        {"field-code", 38, 42},
+        {"field-code", 52, 58}}},
+      {u"asthma AND 2010 -2020", {{"range", 16, 17}}},
+      {u"asthma -(adult OR elderly)", {{"sign-prefix", 7, 8}}},
+      {u"(\"heart attack\" OR \"myocardial infarction\")AND\"aspirin\"",
+       {{"glued-operator", 43, 46}}},
+  };
+  for (const auto& c : cases) {
+    std::vector<Found> found;
+    for (const Diagnostic& d : Check(c.input)) {
+      if (d.severity != Severity::kInfo) found.emplace_back(d.code, d.start, d.end);
+    }
+    EXPECT_EQ(found, c.expected) << ToUtf8(c.input);
+  }
+  // Beside words next to it, a proximity operator's advice does not make a
+  // phrase of the two words around it.
+  const std::vector<Diagnostic> found = Check(u"heart failure adj3 exercise");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].message.find("\"failure exercise\""), std::string::npos) << found[0].message;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ constexpr char16_t kDoubleQuote = u'"';
 bool IsLetter(char16_t unit) { return (unit | 0x20) >= u'a' && (unit | 0x20) <= u'z'; }
 bool IsDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
 bool IsLower(char16_t unit) { return unit >= u'a' && unit <= u'z'; }
+bool IsDash(char16_t unit) { return unit == u'-' || unit == u'\u2013' || unit == u'\u2014'; }
 char16_t Lower(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit | 0x20 : unit; }
 
 bool AllDigits(std::u16string_view text) {
@@ -43,11 +44,12 @@ bool Equals(std::u16string_view text, std::string_view word) {
   return text.size() == word.size() && std::equal(word.begin(), word.end(), text.begin());
 }
 
-// N and a distance of 1 to kLongestNear words, as EBSCO writes its
-// proximity operator; "N95" (a mask) and "N0" (a tumour stage) are terms.
+// N or W and a distance of 1 to kLongestNear words, as EBSCO writes its
+// proximity operators; "N95" (a mask) and "N0" (a tumour stage) are terms.
 constexpr int kLongestNear = 25;
 bool IsNearOperator(std::u16string_view word) {
-  if (word.size() < 2 || word.size() > 3 || word[0] != u'N' || !AllDigits(word.substr(1))) {
+  if (word.size() < 2 || word.size() > 3 || (word[0] != u'N' && word[0] != u'W') ||
+      !AllDigits(word.substr(1))) {
     return false;
   }
   int distance = 0;
@@ -74,6 +76,9 @@ std::string_view ProximityConvention(std::u16string_view word) {
     return "a proximity operator of Web of Science, Embase.com and the Cochrane Library";
   }
   if (IsNearOperator(word)) return "EBSCO's proximity operator";
+  if (word.size() >= 2 && word[0] == u'~' && AllDigits(word.substr(1))) {
+    return "a proximity search";
+  }
   if ((StartsWithFolded(word, "w/") && AllDigits(word.substr(2))) ||
       (StartsWithFolded(word, "pre/") && AllDigits(word.substr(4)))) {
     return "Scopus's proximity operator";
@@ -91,28 +96,33 @@ constexpr std::array<std::string_view, 14> kLowercaseFieldCodes = {
 constexpr std::array<std::string_view, 14> kSpacedFieldCodes = {
     "TI", "AB", "SU", "MH", "MM", "MJ", "TX", "KW", "AU", "SO", "PT", "LA", "DE", "TW"};
 
-// A field code as databases write one before "(" or "=": letters, digits
-// and hyphens, in capitals unless Scopus knows it in lower case, or ending
-// in "=" (TS=, PY=).
+bool IsSpacedFieldCode(std::u16string_view word) {
+  return std::any_of(kSpacedFieldCodes.begin(), kSpacedFieldCodes.end(),
+                     [&](std::string_view code) { return Equals(word, code); });
+}
+
+// A Scopus field code or limit, in any letter case; these stand before "("
+// with or without a space.
+bool IsKnownFieldCode(std::u16string_view word) {
+  return std::any_of(kLowercaseFieldCodes.begin(), kLowercaseFieldCodes.end(),
+                     [&](std::string_view code) { return EqualsFolded(word, code); }) ||
+         EqualsFolded(word, "limit-to") || EqualsFolded(word, "exclude");
+}
+
+// A field code as databases write one before "(" or "=": a code that
+// Scopus or EBSCO knows (in any letter case), or letters, digits and
+// hyphens ending in "=" (TS=, PY=). Other words in capitals glued to "("
+// are terms as often as codes ("HIV(PrEP OR ...)").
 bool IsFieldCode(std::u16string_view word) {
   if (word.size() < 2 || word.size() > kLongestFieldCode || !IsLetter(word[0])) return false;
   const bool equals = word.back() == u'=';
   const std::u16string_view name = equals ? word.substr(0, word.size() - 1) : word;
   if (name.empty()) return false;
-  bool lower = false;
   for (const char16_t unit : name) {
     if (!IsLetter(unit) && !IsDigit(unit) && unit != u'-' && unit != u'_') return false;
-    lower |= IsLower(unit);
   }
   if (OperatorWord(name) != OperatorKind::kNone) return false;
-  if (equals || !lower) return true;
-  return std::any_of(kLowercaseFieldCodes.begin(), kLowercaseFieldCodes.end(),
-                     [&](std::string_view code) { return EqualsFolded(name, code); });
-}
-
-bool IsSpacedFieldCode(std::u16string_view word) {
-  return std::any_of(kSpacedFieldCodes.begin(), kSpacedFieldCodes.end(),
-                     [&](std::string_view code) { return Equals(word, code); });
+  return equals || IsKnownFieldCode(name) || IsSpacedFieldCode(name);
 }
 
 // Whether a word begins a number (a year or a date), as the ends of a
@@ -120,6 +130,10 @@ bool IsSpacedFieldCode(std::u16string_view word) {
 bool BeginsNumber(std::u16string_view word) {
   const size_t first = !word.empty() && word[0] == kDoubleQuote ? 1 : 0;
   return first < word.size() && IsDigit(word[first]);
+}
+
+bool IsQuote(char16_t unit) {
+  return unit == kDoubleQuote || unit == u'\'' || unit == u'\u2018' || unit == u'\u2019';
 }
 
 bool IsSingleOpen(char16_t unit) { return unit == u'\'' || unit == u'\u2018'; }
@@ -149,6 +163,7 @@ class GroupSyntax {
       }
       if (Range(i, between_terms)) continue;
       FieldCode(i);
+      TermSuffix(i);
       GluedProximity(i);
       SpacedTag(i);
       SignPrefix(i);
@@ -165,19 +180,35 @@ class GroupSyntax {
     const size_t next = text_.find_first_not_of(u' ', at);
     return next != std::u16string_view::npos && text_[next] == u'(';
   }
+  // Whether word `i` stands inside a field tag that holds spaces, as the
+  // "-" of "[Date - Publication]": the word before it opens a "[" that it
+  // does not close. Only that word's last units are read.
+  bool InsideTag(size_t i) const {
+    if (i == 0 || words_[i - 1].nested_group) return false;
+    const std::u16string_view before = TextOf(words_[i - 1]);
+    const std::u16string_view tail =
+        before.substr(before.size() - std::min(before.size(), kLongestFieldCode));
+    const size_t open = tail.rfind(u'[');
+    return open != std::u16string_view::npos && tail.find(u']', open) == std::u16string_view::npos;
+  }
   bool Operand(size_t i) const { return i < words_.size() && words_[i].role == Role::kOperand; }
   bool OperatorBefore(size_t i, OperatorKind kind) const {
     return i > 0 && words_[i - 1].role == Role::kOperator && words_[i - 1].operator_word == kind;
   }
 
-  // The sign the sign form gives word `i`, followed by `shown`.
-  std::string Signed(size_t i, std::u16string_view shown) const {
-    std::string sign = OperatorBefore(i, OperatorKind::kNot) ? "-" : "+";
+  // The sign the sign form gives word `i`: "+" (required), "-" (after
+  // NOT) or none (an alternative, after OR or first before one).
+  std::u16string_view SignOf(size_t i) const {
+    if (OperatorBefore(i, OperatorKind::kNot)) return u"-";
     const bool optional = OperatorBefore(i, OperatorKind::kOr) ||
                           (i == 0 && words_.size() > 1 && words_[1].role == Role::kOperator &&
                            words_[1].operator_word == OperatorKind::kOr);
-    if (optional) sign.clear();
-    std::u16string signed_text(sign.begin(), sign.end());
+    return optional ? u"" : u"+";
+  }
+
+  // Word `i` as the sign form writes it, `shown` after its sign, quoted.
+  std::string Signed(size_t i, std::u16string_view shown) const {
+    std::u16string signed_text(SignOf(i));
     signed_text += shown;
     return Quote(signed_text);
   }
@@ -198,11 +229,16 @@ class GroupSyntax {
     std::u16string joined(before);
     joined += u" AND ";
     joined += after;
-    // Phrases begin and end with their quotes; only those ends are read.
-    const bool plain = !words_[i - 1].nested_group && !words_[i + 1].nested_group &&
-                       before.front() != kDoubleQuote && before.back() != kDoubleQuote &&
-                       after.front() != kDoubleQuote && after.back() != kDoubleQuote;
-    if (plain) {
+    // A phrase is offered only for one plain word on either side: beside
+    // words next to them ("heart failure adj3 exercise") or phrases, the
+    // terms the searcher meant are longer than the words around the
+    // operator. Phrases begin and end with their quotes; only those ends
+    // are read.
+    auto plain = [&](size_t k, std::u16string_view term) {
+      return !words_[k].nested_group && !IsQuote(term.front()) && !IsQuote(term.back());
+    };
+    const bool single_words = !Operand(i - 2) && !Operand(i + 2);
+    if (single_words && plain(i - 1, before) && plain(i + 1, after)) {
       std::u16string phrase = u"\"";
       phrase += before;
       phrase += u' ';
@@ -211,8 +247,9 @@ class GroupSyntax {
       message += "Write the terms as a phrase, " + Quote(phrase) +
                  " (stricter), or join them with AND, " + Quote(joined) + " (looser).";
     } else {
-      message += "Join the terms with AND, " + Quote(joined) +
-                 ", or write them as one phrase in double quotes.";
+      message +=
+          "Join the terms on either side with AND (looser), or write them as one phrase in "
+          "double quotes (stricter).";
     }
     Report("proximity-operator", std::move(message), word.start, word.end);
   }
@@ -242,10 +279,24 @@ class GroupSyntax {
 
   bool Range(size_t i, bool between_terms) {
     const Word& word = words_[i];
-    if (!between_terms || word.end - word.start != 1) return false;
+    const std::u16string_view typed = TextOf(word);
+    // "2010 -2020": a dash glued to the second end.
+    if (i > 0 && Operand(i - 1) && typed.size() >= 2 && IsDash(typed[0]) && IsDigit(typed[1]) &&
+        BeginsNumber(TextOf(words_[i - 1]))) {
+      Report("range",
+             Quote(typed.substr(0, 1)) + " between " + Quote(TextOf(words_[i - 1])) + " and " +
+                 Quote(typed.substr(1)) +
+                 " makes a range in the database's syntax, but here it is part of the word " +
+                 Quote(typed) + " (" + Signed(i, typed) +
+                 " in the sign form). These forms have no ranges: leave the range out, and set "
+                 "it in the database itself.",
+             word.start, word.start + 1);
+      return true;
+    }
+    if (!between_terms || word.end - word.start != 1 || InsideTag(i)) return false;
     const char16_t unit = text_[word.start];
     const bool colon = unit == u':';
-    const bool dash = unit == u'-' || unit == u'\u2013' || unit == u'\u2014';
+    const bool dash = IsDash(unit);
     if (!colon &&
         !(dash && BeginsNumber(TextOf(words_[i - 1])) && BeginsNumber(TextOf(words_[i + 1])))) {
       return false;
@@ -268,13 +319,21 @@ class GroupSyntax {
     const bool glued_open = word.end < text_.size() && text_[word.end] == u'(';
     // A group after it may be one that dissolves ("TI ( asthma )"), so the
     // typed text is what tells.
+    // "ALL" (a leukaemia as often as a field) counts only glued to "(".
+    const bool spaced_code =
+        IsSpacedFieldCode(typed) || (IsKnownFieldCode(typed) && !EqualsFolded(typed, "all"));
     const bool next_is_group_or_phrase =
         i + 1 < words_.size() &&
         (words_[i + 1].nested_group || text_[words_[i + 1].start] == kDoubleQuote ||
-         (IsSpacedFieldCode(typed) && FollowedByOpen(word.end)));
+         (spaced_code && FollowedByOpen(word.end)));
+    // EBSCO's "TI asthma": a code in capitals that begins a run of words. In
+    // a list of alternatives ("PT OR physiotherap*") the same letters are a
+    // term.
+    const bool begins_run =
+        IsSpacedFieldCode(typed) && Operand(i + 1) && !(i > 0 && Operand(i - 1));
     const bool prefix =
         ((glued_open || typed.back() == u'=') && IsFieldCode(typed)) ||
-        (next_is_group_or_phrase && text_[word.end] == u' ' && IsSpacedFieldCode(typed));
+        (text_[word.end] == u' ' && spaced_code && (next_is_group_or_phrase || begins_run));
     if (prefix && i + 1 < words_.size()) {
       const std::string_view what = words_[i + 1].nested_group ? "group" : "term";
       std::string message =
@@ -295,6 +354,7 @@ class GroupSyntax {
       Report("field-code", std::move(message), word.start, word.end);
       return;
     }
+    if (GluedPrefix(i)) return;
     const bool suffix = word.start > 0 && text_[word.start - 1] == u')' && typed.size() >= 2 &&
                         typed.size() <= kLongestFieldCode &&
                         (typed[0] == u'.' || typed[0] == u':' || typed[0] == u'/') &&
@@ -308,6 +368,87 @@ class GroupSyntax {
                  "forms know no fields: remove it, and set the field in the database itself.",
              word.start, word.end);
     }
+  }
+
+  // "TS=asthma": a field code and "=" glued to the term, which stays part
+  // of the word. Only the word's first units are read. Returns whether it
+  // reported one.
+  bool GluedPrefix(size_t i) {
+    const Word& word = words_[i];
+    const std::u16string_view typed = TextOf(word);
+    const size_t equals = typed.substr(0, kLongestFieldCode).find(u'=');
+    if (equals == std::u16string_view::npos || equals + 1 >= typed.size() ||
+        !IsFieldCode(typed.substr(0, equals + 1))) {
+      return false;
+    }
+    for (const char16_t unit : typed.substr(0, equals)) {
+      if (IsLower(unit)) return false;  // "a=b" is no field
+    }
+    const std::u16string_view code = typed.substr(0, equals + 1);
+    const std::u16string_view term = typed.substr(equals + 1);
+    Report("field-code",
+           "The field code " + Quote(code) + " glued to " + Quote(term) +
+               " stays part of the word: the conversion searches " + Quote(typed) + " as typed (" +
+               Signed(i, typed) + " in the sign form), not " + Quote(term) +
+               " in a field. These forms know no fields: remove " + Quote(code) +
+               ", and set the field in the database itself.",
+           word.start, word.start + equals + 1);
+    return true;
+  }
+
+  // A field suffix glued to a term, which stays part of the word: Ovid's
+  // "asthma*.tw.", "Asthma/" (a subject heading), Embase's
+  // "'asthma'/exp" and "asthma:ti,ab". Only the word's last units are read.
+  void TermSuffix(size_t i) {
+    const Word& word = words_[i];
+    const std::u16string_view typed = TextOf(word);
+    const size_t tail_start = typed.size() - std::min(typed.size(), kLongestFieldCode);
+    const std::u16string_view tail = typed.substr(tail_start);
+    auto field_letters = [](std::u16string_view part) {
+      size_t letters = 0;
+      for (const char16_t unit : part) {
+        if (IsLower(unit)) {
+          ++letters;
+        } else if (unit != u',') {
+          return false;
+        }
+      }
+      return letters >= 2;
+    };
+    size_t suffix = std::u16string_view::npos;  // where the suffix begins in `tail`
+    const char16_t last = tail.back();
+    if (last == u'.' && tail.size() >= 4) {
+      const size_t dot = tail.rfind(u'.', tail.size() - 2);
+      if (dot != std::u16string_view::npos && dot > 0 &&
+          field_letters(tail.substr(dot + 1, tail.size() - dot - 2))) {
+        suffix = dot;
+      }
+    } else if (last == u'/' && tail.size() >= 3 && IsLetter(tail[tail.size() - 2])) {
+      suffix = tail.size() - 1;  // a subject heading: "Asthma/"
+    } else {
+      const size_t mark = tail.find_last_of(u":/");
+      if (mark != std::u16string_view::npos && mark > 0 &&
+          tail.find(u'[') == std::u16string_view::npos) {
+        const std::u16string_view field = tail.substr(mark + 1);
+        const bool embase_link = tail[mark] == u'/' && (Equals(field, "exp") ||
+                                                        Equals(field, "de") || Equals(field, "mj"));
+        if ((tail[mark] == u':' && field_letters(field)) || embase_link) suffix = mark;
+      }
+    }
+    if (suffix == std::u16string_view::npos || tail_start + suffix == 0) return;
+    const size_t start = word.start + tail_start + suffix;
+    const std::u16string_view code = text_.substr(start, word.end - start);
+    const std::u16string_view term = typed.substr(0, tail_start + suffix);
+    std::string message = "The field suffix " + Quote(code) + " glued to " + Quote(term) +
+                          " stays part of the word: the conversion searches " + Quote(typed) +
+                          " as typed (" + Signed(i, typed) + " in the sign form), not " +
+                          Quote(term) + " in a field.";
+    if (i > 0 && !words_[i - 1].nested_group && EqualsFolded(TextOf(words_[i - 1]), "exp")) {
+      message += " The \"exp\" before it is a search word of its own too.";
+    }
+    message += " These forms know no fields: remove " + Quote(code) +
+               ", and set the field in the database itself.";
+    Report("field-code", std::move(message), start, word.end);
   }
 
   // trial [pt]: a complete field tag as a word of its own.
@@ -332,26 +473,37 @@ class GroupSyntax {
   void SignPrefix(size_t i) {
     const Word& word = words_[i];
     const std::u16string_view typed = TextOf(word);
-    if (!IsSign(typed[0])) return;
+    if (!IsSign(typed[0]) || InsideTag(i)) return;
     const bool lone = typed.size() == 1;
-    if (lone ? !(i + 1 < words_.size() && Operand(i + 1)) : IsDigit(typed[1]) || IsSign(typed[1])) {
-      return;
-    }
+    if (lone ? !Operand(i + 1) : IsDigit(typed[1]) || IsSign(typed[1])) return;
     const bool plus = typed[0] == u'+';
-    const std::u16string_view rest = typed.substr(1);
-    std::string message = Quote(typed) + " begins with " + Quote(typed.substr(0, 1)) + ", which " +
-                          (plus ? "requires" : "excludes") +
-                          " a word in many databases, but here it is part of the word, and the "
-                          "sign form adds its own sign: " +
-                          Signed(i, typed) + ".";
+    const std::string_view does = plus ? "requires" : "excludes";
+    const std::string shown = Signed(i, typed);
+    std::string message;
     if (lone) {
-      message += plus ? " Remove it." : " To exclude what follows, write NOT instead.";
-    } else if (plus) {
-      message += " Words are required without it: write " + Quote(rest) + ".";
+      message = "The " + Quote(typed) + " before " + Quote(TextOf(words_[i + 1])) + " " +
+                std::string(does) +
+                " what follows it in many databases, but here it is a word of its own (" + shown +
+                " in the sign form).";
     } else {
+      message = Quote(typed) + " begins with " + Quote(typed.substr(0, 1)) + ", which " +
+                std::string(does) + " a word in many databases, but here it is part of the word";
+      message += !SignOf(i).empty() ? ", and the sign form adds its own sign: " + shown + "."
+                                    : ": the sign form writes it bare, " + shown +
+                                          ", while the operator form searches it as a word.";
+    }
+    const SignRepair repair = SignRepairOf(text_, words_, i);
+    if (plus) {
+      message += lone ? " Remove it: words are required without it."
+                      : " Words are required without it: write " + Quote(typed.substr(1)) + ".";
+    } else if (repair == SignRepair::kNot) {
       std::u16string excluded = u"NOT ";
-      excluded += rest;
+      excluded += lone ? TextOf(words_[i + 1]) : typed.substr(1);
       message += " To exclude it, write " + Quote(excluded) + ".";
+    } else {
+      message +=
+          " To exclude it, write NOT before it after the terms it is excluded from, or "
+          "remove the sign.";
     }
     Report("sign-prefix", std::move(message), word.start, word.start + 1);
   }
@@ -383,6 +535,20 @@ bool Implausible(std::u16string_view phrase) {
   const char16_t last = phrase.back();
   return first == u' ' || last == u' ' || first == u'[' || first == u']' || first == u')' ||
          first == u':' || first == u',' || last == u'(';
+}
+
+// How implausible a phrase is, for weighing pairings: 0 when plausible;
+// kImplausible, and one more when it also runs across a parenthesis or an
+// operator in capitals (« cardiac failure) AND (exercise OR », which is the
+// text between two groups, not a phrase).
+constexpr size_t kImplausible = 2;
+size_t ImplausibleCost(std::u16string_view phrase) {
+  if (!Implausible(phrase)) return 0;
+  const bool crosses = phrase.find_first_of(u"()") != std::u16string_view::npos ||
+                       phrase.find(u" AND ") != std::u16string_view::npos ||
+                       phrase.find(u" OR ") != std::u16string_view::npos ||
+                       phrase.find(u" NOT ") != std::u16string_view::npos;
+  return kImplausible + (crosses ? 1 : 0);
 }
 
 // " or not ", as the converter looks for it: in any letter case.
@@ -422,14 +588,31 @@ bool IsSign(char16_t unit) {
 
 SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, size_t i) {
   const Word& word = words[i];
-  if (word.role != Role::kOperand || word.nested_group || word.end - word.start < 2) {
-    return SignRepair::kNone;
-  }
+  if (word.role != Role::kOperand || word.nested_group) return SignRepair::kNone;
   const char16_t sign = text[word.start];
-  const char16_t next = text[word.start + 1];
-  if (!IsSign(sign) || IsDigit(next) || IsSign(next)) return SignRepair::kNone;
+  if (!IsSign(sign)) return SignRepair::kNone;
+  auto operand = [&](size_t k) { return k < words.size() && words[k].role == Role::kOperand; };
+  if (word.end - word.start == 1) {
+    if (!operand(i + 1)) return SignRepair::kNone;  // a lone sign before a term or group
+  } else {
+    const char16_t next = text[word.start + 1];
+    if (IsDigit(next) || IsSign(next)) return SignRepair::kNone;
+  }
+  if (i > 0 && !words[i - 1].nested_group) {
+    // After a number the sign may end a range ("yr=2010 -Current"); after
+    // an open "[" it stands inside a field tag.
+    const std::u16string_view before =
+        text.substr(words[i - 1].start, words[i - 1].end - words[i - 1].start);
+    const std::u16string_view tail =
+        before.substr(before.size() - std::min(before.size(), kLongestFieldCode));
+    const size_t open = tail.rfind(u'[');
+    if (IsDigit(before.back()) ||
+        (open != std::u16string_view::npos && tail.find(u']', open) == std::u16string_view::npos)) {
+      return SignRepair::kNone;
+    }
+  }
   if (sign == u'+') return SignRepair::kDropPlus;
-  return i > 0 && words[i - 1].role == Role::kOperand ? SignRepair::kNot : SignRepair::kNone;
+  return operand(i - 1) ? SignRepair::kNot : SignRepair::kNone;
 }
 
 bool CheckGroupSyntax(std::u16string_view text, std::span<const Word> words,
@@ -550,9 +733,10 @@ void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& 
       for (const size_t length : {size_t{2}, size_t{3}}) {
         if (at < length) continue;
         const size_t start = at - length;
-        // A field tag may end the term before it: "[tiab]OR".
+        // A field tag or a group may end the term before it: "[tiab]OR".
         const bool begins_word = start == 0 || text[start - 1] == u' ' || text[start - 1] == u'(' ||
-                                 text[start - 1] == kDoubleQuote || text[start - 1] == u']';
+                                 text[start - 1] == kDoubleQuote || text[start - 1] == u']' ||
+                                 text[start - 1] == u')';
         if (begins_word && OperatorWord(text.substr(start, length)) != OperatorKind::kNone) {
           report(start, length);
         }
@@ -587,19 +771,26 @@ std::vector<StrayQuote> FindStrayQuotes(std::u16string_view text) {
   const size_t count = quotes.size();
   if (count < 2) return {};
   auto phrase = [&](size_t i) { return text.substr(quotes[i] + 1, quotes[i + 1] - quotes[i] - 1); };
-  std::vector<bool> bad(count, false);  // the pair of quote i and quote i + 1
-  for (size_t i = 0; i + 1 < count; ++i) bad[i] = Implausible(phrase(i));
+  // The cost of pairing quote i with quote i + 1.
+  std::vector<size_t> bad(count, 0);
+  for (size_t i = 0; i + 1 < count; ++i) bad[i] = ImplausibleCost(phrase(i));
+  // An implausible phrase costs at least twice what a quote left out does:
+  // two quotes missing far apart make as few as two such phrases between
+  // them, or one across groups, and leaving those two quotes out must be
+  // the better reading; a single implausible phrase within a group
+  // ("heart failure ") is no reason to leave out both its quotes.
+  constexpr size_t kLeftOut = 1;
   // The pairing as typed: 0 with 1, 2 with 3, ...; an odd last one stays open.
-  size_t as_typed = count % 2;
-  for (size_t i = 0; i + 1 < count; i += 2) as_typed += bad[i] ? 1 : 0;
+  size_t as_typed = (count % 2) * kLeftOut;
+  for (size_t i = 0; i + 1 < count; i += 2) as_typed += bad[i];
   if (as_typed == 0) return {};
-  // cost[i]: the fewest implausible phrases plus quotes left out among the
-  // quotes from i on, each paired with the next or left out.
+  // cost[i]: the least cost of the quotes from i on, each paired with the
+  // next or left out.
   std::vector<size_t> cost(count + 1, 0);
   std::vector<bool> leave_out(count, false);
   for (size_t i = count; i-- > 0;) {
-    const size_t left_out = 1 + cost[i + 1];
-    const size_t paired = i + 1 < count ? (bad[i] ? 1 : 0) + cost[i + 2] : left_out + 1;
+    const size_t left_out = kLeftOut + cost[i + 1];
+    const size_t paired = i + 1 < count ? bad[i] + cost[i + 2] : left_out + 1;
     leave_out[i] = left_out < paired;
     cost[i] = std::min(left_out, paired);
   }
