@@ -68,6 +68,11 @@ TEST(TidyTest, RepairsPastedText) {
        u"asthma NOT adult NOT child",
        {"sign-prefix", "sign-prefix"}},
       {u"+asthma +child*", false, u"asthma child*", {"sign-prefix", "sign-prefix"}},
+      // a lone sign before a group is the operator for the whole group
+      {u"asthma -(adult OR elderly)", false, u"asthma NOT (adult OR elderly)", {"sign-prefix"}},
+      // after a number a dash may end a range, and inside a tag it is part of it
+      {u"yr=2010 -Current", false, u"yr=2010 -Current", {}},
+      {u"x[Date - Publication]", false, u"x[Date - Publication]", {}},
       // but not after an operator, at the start of a group, before a digit or inside a word
       {u"(-x OR y) OR -z covid-19 -1", false, u"(-x OR y) OR -z covid-19 -1", {}},
   };
