@@ -320,6 +320,8 @@ class GroupChecker : public Reader {
     unclosed_.push_back({quote.quote, std::move(lost)});
   }
 
+  bool AnyUnclosed() const { return !unclosed_.empty(); }
+
   // Reports the unclosed quotes, each with what the converter does about
   // it. Where `strays` names a quote that most likely misses its partner,
   // that quote is the mistake: it is reported once, with what the
@@ -752,7 +754,12 @@ std::vector<Diagnostic> Check(std::u16string_view expression) {
   GroupChecker groups(expression, survey.may_hold_pasted_marks || survey.holds_brackets, marked,
                       found);
   if (ReadExpression(expression, groups) == Outcome::kConverted) {
-    const std::vector<StrayQuote> strays = FindStrayQuotes(expression);
+    // Quotes are weighed for a missing partner only where the converter
+    // finds one unclosed: a phrase may span groups ("a (b) c"), and the
+    // converter pairs quotes within each group, so without an unclosed
+    // quote the pairing as typed is the converter's.
+    const std::vector<StrayQuote> strays =
+        groups.AnyUnclosed() ? FindStrayQuotes(expression) : std::vector<StrayQuote>();
     groups.ReportQuotes(strays);
     groups.Finish();
     // After a quote that misses its partner, phrases pair wrongly, and a

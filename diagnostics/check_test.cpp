@@ -210,11 +210,9 @@ TEST(CheckTest, NestedGroupsAndPhrases) {
       // makes every phrase plausible
       {u"(p \"q (r \"s (t u\" v) w\" x) y\" z)",
        {{"unclosed-quote", 3, 4}, {"unclosed-quote", 22, 23}, {"unclosed-quote", 28, 29}}},
-      // paired as typed, both phrases begin or end with a space: the first and
-      // last quotes are the likelier mistakes, and the groups they touch draw no
-      // mixed-and-or of their own
-      {u"(a \"b (c \"d (e f) g\" h) i\" j OR k l)",
-       {{"unclosed-quote", 3, 4}, {"unclosed-quote", 25, 26}}},
+      // phrases that span groups pair within each group, as the converter pairs
+      // them: with no quote unclosed, none is taken for a mistake
+      {u"(a \"b (c \"d (e f) g\" h) i\" j OR k l)", {{"mixed-and-or", 1, 35}}},
       {u"(NOT a (NOT b (NOT c d)))",
        {{"leading-operator", 1, 4}, {"leading-operator", 8, 11}, {"leading-operator", 15, 18}}},
       // a ")" closing the whole expression, then a "(" it leaves open and one closed at the end

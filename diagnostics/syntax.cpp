@@ -542,6 +542,8 @@ bool Implausible(std::u16string_view phrase) {
 // operator in capitals (« cardiac failure) AND (exercise OR », which is the
 // text between two groups, not a phrase).
 constexpr size_t kImplausible = 2;
+// The most quotes taken for missing their partner in one expression.
+constexpr size_t kMostStrayQuotes = 8;
 size_t ImplausibleCost(std::u16string_view phrase) {
   if (!Implausible(phrase)) return 0;
   const bool crosses = phrase.find_first_of(u"()") != std::u16string_view::npos ||
@@ -795,6 +797,19 @@ std::vector<StrayQuote> FindStrayQuotes(std::u16string_view text) {
     cost[i] = std::min(left_out, paired);
   }
   if (cost[0] >= as_typed) return {};
+  // A searcher misses a quote or two; where the best reading leaves out
+  // many, the text is no strategy with missing quotes (phrases that span
+  // groups pair as the converter pairs them, not as counted here), and the
+  // converter's own findings are the ones to trust.
+  size_t left_out = 0;
+  for (size_t i = 0; i < count;) {
+    if (leave_out[i]) {
+      if (++left_out > kMostStrayQuotes) return {};
+      ++i;
+    } else {
+      i += 2;
+    }
+  }
   std::vector<StrayQuote> strays;
   for (size_t i = 0; i < count;) {
     if (!leave_out[i]) {

@@ -56,10 +56,12 @@ void CheckTextSyntax(std::u16string_view text, const std::vector<SingleQuoted>& 
 
 // The double quotes that most likely miss their partner. Pairing the quotes
 // of `text` in order, a missing quote shows as "phrases" that no searcher
-// writes, such as «[tiab] OR » or « AND (»; the quotes returned are the
-// fewest whose removal leaves the fewest such phrases, when that is fewer
-// than pairing them as they stand leaves. Empty when the pairing as typed
-// is as plausible as any.
+// writes, such as «[tiab] OR » or « AND (»; the quotes returned are those
+// whose removal leaves the least weight of such phrases plus quotes
+// removed, when that is less than the pairing as typed weighs. Empty when
+// the pairing as typed is as plausible as any, or when the best reading
+// removes more than a few quotes (then the text is no strategy with a
+// missing quote, and the converter's own findings tell more).
 struct StrayQuote {
   size_t at;                       // the quote
   std::u16string_view wrong_text;  // an implausible phrase the pairing as typed makes from it on
