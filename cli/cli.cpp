@@ -21,6 +21,7 @@
 #include "cli/report.h"
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/history.h"
 #include "textfuncs/funclib.h"
 
 namespace boolconv::cli {
@@ -61,6 +62,54 @@ class ExpressionWriter {
       outcome.error = e.what();
       if (outcome.error.empty()) outcome.error = "Unknown error.";
     }
+    outcome.checked = outcome.diagnostics != nullptr;
+    return Write(expression, source, sink, outcome);
+  }
+
+  // Reads `input` (UTF-8) as a search history, combines its line
+  // (--line, or the last one no other line uses), and converts the result;
+  // the history's findings, and with --check the findings on the combined
+  // expression, point into `input`. Returns false when the history cannot
+  // be combined, the conversion fails, or with --check a warning is drawn.
+  bool ConvertHistory(std::string_view input, Sink& sink) {
+    Outcome outcome{.result = &result_};
+    diagnostics_.clear();
+    result_.warnings.clear();
+    result_.warnings_dropped = 0;
+    History history;
+    try {
+      if (FindInvalidUtf8(input) != std::string::npos) {
+        engine_.Convert(input, result_);  // fails, with the byte it fails at
+      }
+      history = ReadHistory(FromUtf8(input), options_.line);
+      diagnostics_ = history.findings;
+      outcome.history = &history;
+      outcome.diagnostics = &diagnostics_;
+      outcome.checked = options_.check;
+      if (history.combined.empty()) {
+        const auto error =
+            std::find_if(diagnostics_.begin(), diagnostics_.end(),
+                         [](const auto& d) { return d.severity == Severity::kError; });
+        outcome.error = error != diagnostics_.end()
+                            ? error->message
+                            : std::string("The input holds no numbered line.");
+      } else {
+        const std::string combined = Diagnose(history.combined, &history);
+        engine_.Convert(combined, result_);
+        outcome.converted = true;
+      }
+    } catch (const std::exception& e) {
+      outcome.error = e.what();
+      if (outcome.error.empty()) outcome.error = "Unknown error.";
+    }
+    const bool history_error =
+        std::any_of(diagnostics_.begin(), diagnostics_.end(),
+                    [](const auto& d) { return d.severity == Severity::kError; });
+    return Write(input, {}, sink, outcome) && !history_error;
+  }
+
+ private:
+  bool Write(std::string_view expression, const Source& source, Sink& sink, Outcome& outcome) {
     if (options_.json) {
       WriteJson(sink, outcome);
     } else {
@@ -72,7 +121,6 @@ class ExpressionWriter {
     return outcome.converted && !drew_warning;
   }
 
- private:
   // Lists what --tidy and --check report on `expression` (valid UTF-8): the
   // repairs, if tidying, and the findings on the text that converts, all at
   // their place in `expression` and in the order of their positions. With
@@ -81,22 +129,48 @@ class ExpressionWriter {
   // conversion starts.
   std::string Diagnose(std::string_view expression) {
     Text input = FromUtf8(expression);
+    std::string tidied = Diagnose(input, nullptr);
+    // A strategy written over several lines may be a numbered history,
+    // which --history reads as one.
+    if (options_.whole && LooksLikeHistory(input)) {
+      const size_t first_line_end = input.find(u'\n');
+      diagnostics_.insert(
+          diagnostics_.begin(),
+          {std::string(codes::kHistoryDetected), Severity::kInfo,
+           "This text looks like a numbered search history: read as one expression, its line "
+           "numbers and the references between its lines become search words. Use --history to "
+           "combine its lines as the history means.",
+           0, first_line_end == Text::npos ? std::max<size_t>(input.size(), 1) : first_line_end});
+    }
+    return tidied;
+  }
+
+  // The same for `input`, the text that converts: with `history`, the
+  // combined expression of a history, whose diagnostics are moved to their
+  // place in the history.
+  std::string Diagnose(Text input, const History* history) {
     TidyResult tidied;  // with no changes, positions map to themselves
     if (options_.tidy) {
       tidied = Tidy(input, {.capitalize_operators = options_.capitals});
       input = std::move(tidied.expression);
-      diagnostics_ = std::move(tidied.repairs);
+      if (history != nullptr) history->MapToInput(tidied.repairs);
+      diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(tidied.repairs.begin()),
+                          std::make_move_iterator(tidied.repairs.end()));
     }
-    std::vector<Diagnostic> found = Check(input);
-    // A sign prefix tidied into an operator changes the length: the findings
-    // are moved from the tidied text to the input, where the repairs point.
-    tidied.MapToInput(found);
-    diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(found.begin()),
-                        std::make_move_iterator(found.end()));
+    if (options_.check) {
+      std::vector<Diagnostic> found = Check(input);
+      // A sign prefix tidied into an operator changes the length: the
+      // findings are moved from the tidied text to the input, where the
+      // repairs point.
+      tidied.MapToInput(found);
+      if (history != nullptr) history->MapToInput(found);
+      diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(found.begin()),
+                          std::make_move_iterator(found.end()));
+    }
     std::stable_sort(diagnostics_.begin(), diagnostics_.end(), [](const auto& a, const auto& b) {
       return a.start < b.start || (a.start == b.start && a.end < b.end);
     });
-    return options_.tidy ? ToUtf8(input) : std::string();
+    return options_.tidy || history != nullptr ? ToUtf8(input) : std::string();
   }
 
   const Options& options_;
@@ -230,7 +304,10 @@ bool ConvertAll(const Options& options, std::istream& in, std::ostream& err, Str
     return all_converted;
   }
   InputReader reader(in);
-  if (options.whole) {
+  if (options.history) {
+    std::string history;
+    if (reader.ReadWhole(history) && !writer.ConvertHistory(history, sink)) all_converted = false;
+  } else if (options.whole) {
     std::string expression;
     if (reader.ReadWhole(expression)) convert(expression, {});
   } else {

@@ -74,7 +74,8 @@ const std::string kBomAb = "(" + kBom + "a AND b)\n(+" + kBom + "a +b)\n";
 const std::string kAbOrCJson = Json("(a AND b or c)", "(+a +b c)");
 constexpr char kUsage[] =
     "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [--jobs=N]\n"
-    "                    [EXPRESSION ...]\n";
+    "                    [EXPRESSION ...]\n"
+    "       boolconv-cli --history [--line N] [--json] [--check] [--tidy] [--capitals]\n";
 
 std::string UsageError(const std::string& option) {
   return "boolconv-cli: unknown option '" + option + "'\n" + kUsage +
@@ -308,6 +309,70 @@ TEST(Cli, FindingsInText) {
                                    "Line:  a \"b c "}));
   EXPECT_EQ(object.at("diagnostics").size(), 2u);
   EXPECT_EQ(object.at("diagnostics").at(1).at("code"), "unclosed-quote");
+}
+
+// --history: the combined expression, then the two forms; findings at
+// their line and column of the history; reference mistakes fail.
+TEST(Cli, History) {
+  const std::string ovid = "1 asthma\n2. wheez*\n3 or/1-2\n4 child*\n5 3 and 4\n";
+  const std::string unused_5 =
+      "boolconv-cli: line 5, column 3: info: Line 5 is used by no other line and is not the one "
+      "converted, so it is left out. [history-unused-line]\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string input, out, err;
+    int exit_code;
+  } cases[] = {
+      {{"--history"},
+       ovid,
+       "((asthma) OR (wheez*)) and (child*)\n"
+       "((asthma OR wheez*) and child*)\n"
+       "(+(asthma wheez*) +child*)\n",
+       "",
+       0},
+      // another line: the lines after it are left out, and said so
+      {{"--history", "--line", "3"},
+       ovid,
+       "(asthma) OR (wheez*)\n(asthma OR wheez*)\n(asthma wheez*)\n",
+       unused_5,
+       0},
+      {{"--history", "--line=2"}, ovid, "wheez*\n wheez* \n wheez* \n", unused_5, 0},
+      {{"--history"},
+       "#1 asthma[mh]\n#2 #1 AND #7\n",
+       "",
+       "boolconv-cli: line 2, column 11: error: Line 2 refers to line 7, which the history does "
+       "not have. Correct the number, or add the line. [history-missing-line]\n"
+       "boolconv-cli: input: Line 2 refers to line 7, which the history does not have. Correct "
+       "the number, or add the line.\n",
+       1},
+      {{"--history", "--check"},
+       "S1 asthma\nS2 wheez*\nS3 S1 OR S2 \u201Cx\n",
+       "(asthma) OR (wheez*) \u201Cx\n(asthma OR wheez* AND \u201Cx)\n(asthma wheez* +\u201Cx)\n",
+       "boolconv-cli: line 3, column 13: warning: The typographic quotation mark \u201C does not "
+       "make a phrase: it stays part of the word \"\u201Cx\", and the words it encloses are "
+       "searched one by one. Type the straight double quote \" instead. [typographic-quote]\n",
+       1},
+      {{"--history", "a"}, "", "", "", 2},
+      {{"--line", "2"}, "", "", "", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const Case result = RunCli(c.args, c.input);
+    if (c.exit_code != 2) {
+      EXPECT_EQ(result.out, c.out);
+      EXPECT_EQ(result.err, c.err);
+    }
+    EXPECT_EQ(result.exit_code, c.exit_code);
+  }
+  // JSON: the lines, the line converted and the combined expression.
+  const nlohmann::json object = nlohmann::json::parse(RunCli({"--history", "--json"}, ovid).out);
+  EXPECT_EQ(object.at("history").at("line"), 5);
+  EXPECT_EQ(object.at("history").at("lines").size(), 5u);
+  EXPECT_EQ(object.at("history").at("lines").at(2).at("expression"), "or/1-2");
+  EXPECT_EQ(object.at("history").at("combined"), "((asthma) OR (wheez*)) and (child*)");
+  // --whole --check says that the text looks like a history.
+  const Case whole = RunCli({"--whole", "--check"}, ovid);
+  EXPECT_NE(whole.err.find("[history-detected]"), std::string::npos) << whole.err;
 }
 
 // `boolconv-cli --check --json` on strategies as searchers paste them: the

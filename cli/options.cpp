@@ -10,7 +10,8 @@ namespace {
 
 constexpr std::string_view kUsage =
     "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [--jobs=N]\n"
-    "                    [EXPRESSION ...]\n";
+    "                    [EXPRESSION ...]\n"
+    "       boolconv-cli --history [--line N] [--json] [--check] [--tidy] [--capitals]\n";
 
 constexpr std::string_view kHelp =
     "Converts Boolean search expressions into the operator form and the sign form.\n"
@@ -51,6 +52,13 @@ constexpr std::string_view kHelp =
     "             among capitals, which may belong to a phrase\n"
     "  --whole    read all of standard input as one expression, for strategies\n"
     "             written over several lines\n"
+    "  --history  read standard input as a numbered search history (\"1 asthma\",\n"
+    "             \"#2 #1 AND child*\", \"S3 S1 OR S2\", Ovid's \"or/1-2\"), combine\n"
+    "             one line's references to earlier lines into one expression,\n"
+    "             and print it before the two forms; findings point into the\n"
+    "             history, and a missing, later or circular reference fails\n"
+    "  --line N   with --history, the line to convert (default: the last line\n"
+    "             that no other line uses)\n"
     "  --jobs=N   convert the lines of standard input on N threads at once\n"
     "             (default: one per core); the results keep the order of the\n"
     "             lines, and at a terminal lines convert one at a time\n"
@@ -77,8 +85,8 @@ Options ParseArguments(std::span<char* const> args) {
   Options options;
   options.jobs = DefaultJobs();
   bool options_ended = false;
-  for (const char* arg : args) {
-    const std::string_view text(arg);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string_view text(args[i]);
     if (options_ended || text.empty() || text.front() != '-') {
       options.expressions.push_back(text);
     } else if (text == "--") {
@@ -94,6 +102,27 @@ Options ParseArguments(std::span<char* const> args) {
       options.tidy = options.check = options.capitals = true;
     } else if (text == "--whole") {
       options.whole = true;
+    } else if (text == "--history") {
+      options.history = true;
+    } else if (text == "--line" || text.starts_with("--line=")) {
+      // "--line N" or "--line=N".
+      std::string_view number;
+      if (text == "--line") {
+        if (i + 1 < args.size()) number = args[++i];
+      } else {
+        number = text.substr(std::string_view("--line=").size());
+      }
+      uint64_t line = 0;
+      const auto [end, failure] =
+          std::from_chars(number.data(), number.data() + number.size(), line);
+      if (failure != std::errc() || end != number.data() + number.size() || line == 0) {
+        if (options.usage_error.empty()) {
+          options.usage_error =
+              "--line needs the number of a line of the history, not '" + std::string(number) + "'";
+        }
+      } else {
+        options.line = line;
+      }
     } else if (text.starts_with("--jobs=")) {
       const std::string_view count = text.substr(std::string_view("--jobs=").size());
       unsigned jobs = 0;
@@ -117,6 +146,12 @@ Options ParseArguments(std::span<char* const> args) {
   }
   if (options.usage_error.empty() && options.whole && !options.expressions.empty()) {
     options.usage_error = "--whole reads standard input and takes no EXPRESSION arguments";
+  }
+  if (options.usage_error.empty() && options.history && !options.expressions.empty()) {
+    options.usage_error = "--history reads standard input and takes no EXPRESSION arguments";
+  }
+  if (options.usage_error.empty() && options.line != 0 && !options.history) {
+    options.usage_error = "--line picks a line of a history: use it with --history";
   }
   return options;
 }

@@ -3,6 +3,7 @@
 #ifndef BOOLCONV_CLI_OPTIONS_H_
 #define BOOLCONV_CLI_OPTIONS_H_
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,6 +23,8 @@ struct Options {
   bool tidy = false;   // set by --tidy, and by --capitals
   bool capitals = false;
   bool whole = false;
+  bool history = false;  // read standard input as a numbered search history
+  uint64_t line = 0;     // with --history, the line to convert; 0 for the last one unused
   bool help = false;
   bool version = false;
   unsigned jobs = 1;  // threads converting lines of standard input; one per core by default

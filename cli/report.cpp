@@ -157,12 +157,15 @@ void WriteText(Sink& sink, const Source& source, std::string_view expression, Ou
   const Conversion& result = *outcome.result;
   // The findings tell of every unclosed quote, with its position, so the
   // tokenizer's prompts about the same quotes are not written beside them.
-  if (outcome.diagnostics == nullptr) {
+  if (!outcome.checked) {
     for (const std::string& prompt : result.warnings) sink.Message(prompt);
     if (result.warnings_dropped > 0) {
       sink.Message(std::string(kProgram) + ": " + Name(source) + ": " +
                    std::to_string(result.warnings_dropped) + " more warnings not shown");
     }
+  }
+  if (outcome.history != nullptr && !outcome.history->combined.empty()) {
+    sink.Write(ToUtf8(outcome.history->combined));
   }
   if (outcome.converted) {
     sink.Write(result.operator_form);
@@ -175,13 +178,41 @@ void WriteText(Sink& sink, const Source& source, std::string_view expression, Ou
 void WriteJson(Sink& sink, Outcome& outcome) {
   JsonStream json(sink);
   Conversion& result = *outcome.result;
+  if (outcome.history != nullptr) {
+    const History& history = *outcome.history;
+    json.Raw("{\"history\":{\"lines\":[");
+    for (size_t i = 0; i < history.lines.size(); ++i) {
+      const HistoryLine& line = history.lines[i];
+      json.Raw(i > 0 ? ",{\"number\":" : "{\"number\":");
+      json.Value(line.number);
+      json.Raw(",\"expression\":");
+      std::string expression = ToUtf8(line.expression);
+      json.String(expression);
+      json.Raw(",\"start\":");
+      json.Value(line.start);
+      json.Raw(",\"end\":");
+      json.Value(line.end);
+      json.Raw("}");
+    }
+    json.Raw("]");
+    if (!history.lines.empty()) {
+      json.Raw(",\"line\":");
+      json.Value(history.lines[history.converted].number);
+    }
+    json.Raw(",\"combined\":");
+    std::string combined = ToUtf8(history.combined);
+    json.String(combined);
+    json.Raw("},");
+  } else {
+    json.Raw("{");
+  }
   if (outcome.converted) {
-    json.Raw("{\"operator\":");
+    json.Raw("\"operator\":");
     json.String(result.operator_form);
     json.Raw(",\"sign\":");
     json.String(result.sign_form);
   } else {
-    json.Raw("{\"error\":");
+    json.Raw("\"error\":");
     json.String(outcome.error);
   }
   json.Raw(",\"warnings\":[");

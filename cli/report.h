@@ -15,6 +15,7 @@
 
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/history.h"
 
 namespace boolconv::cli {
 
@@ -119,6 +120,12 @@ struct Outcome {
   Conversion* result = nullptr;
   // Diagnostics, sorted by position; null when none were asked for.
   const std::vector<Diagnostic>* diagnostics = nullptr;
+  // Whether the diagnostics hold Check's findings, which tell of every
+  // unclosed quote with its place: then the tokenizer's prompts are not
+  // written beside them.
+  bool checked = false;
+  // With --history: the history read, whose combined expression converted.
+  const History* history = nullptr;
 };
 
 // Writes `outcome` as text: each diagnostic as a message, or, when no

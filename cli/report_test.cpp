@@ -128,7 +128,10 @@ TEST(WriteText, MessagesThenForms) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     Conversion result{"(op)", "(+sign)", {"first", "second"}, c.dropped};
-    Outcome outcome{.converted = c.converted, .result = &result, .diagnostics = c.diagnostics};
+    Outcome outcome{.converted = c.converted,
+                    .result = &result,
+                    .diagnostics = c.diagnostics,
+                    .checked = c.diagnostics != nullptr};
     if (!c.converted) outcome.error = "Failed.";
     RecordingSink sink;
     WriteText(sink, {"line", 10}, "a\nb NOT", outcome);

@@ -347,7 +347,9 @@ class Reader {
       }
       if (combines_only && IsRangeCommand(word)) {
         text_until(token.begin);
-        RangeCommand(line, word, line.origins[token.begin]);
+        // Alone on its line, the range needs no parentheses of its own: the
+        // line's reference puts it in a pair.
+        RangeCommand(line, word, line.origins[token.begin], tokens.size() > 1);
         copied = token.end;
       }
     }
@@ -383,12 +385,13 @@ class Reader {
                        [](char16_t unit) { return IsDigit(unit) || unit == u',' || unit == u'-'; });
   }
 
-  // Writes "or/1-3,5" as "(#1 OR #2 OR #3 OR #5)". A range longer than
-  // the history is cut at its last line.
-  void RangeCommand(Line& line, std::u16string_view word, size_t origin) {
+  // Writes "or/1-3,5" as "(#1 OR #2 OR #3 OR #5)", without the outer
+  // parentheses unless `enclose`. A range longer than the history is cut
+  // at its last line.
+  void RangeCommand(Line& line, std::u16string_view word, size_t origin, bool enclose) {
     const size_t slash = word.find(u'/');
     const bool is_or = EqualsFolded(word.substr(0, slash), "or");
-    AddText(line, u"(", origin);
+    if (enclose) AddText(line, u"(", origin);
     bool first = true;
     std::u16string_view list = word.substr(slash + 1);
     while (!list.empty()) {
@@ -408,7 +411,7 @@ class Reader {
         AddReference(line, n, origin);
       }
     }
-    AddText(line, u")", origin);
+    if (enclose) AddText(line, u")", origin);
   }
 
   // Ovid's "limit N to ..." and "remove duplicates from N": line N, with a

@@ -28,9 +28,9 @@ void ExpectHistories(const std::vector<HistoryCase>& cases) {
 // a line that only combines, tabs before counts, headers and rules.
 TEST(HistoryTest, Ovid) {
   ExpectHistories({
-      {u"1 exp Asthma/\n2. wheez*.ti,ab.\n3 or/1-2", u"((exp Asthma/) OR (wheez*.ti,ab.))", {}},
+      {u"1 exp Asthma/\n2. wheez*.ti,ab.\n3 or/1-2", u"(exp Asthma/) OR (wheez*.ti,ab.)", {}},
       {u"1 asthma\n2 wheeze\n3 child*\n4 and/1,3\n5 1 and (3 or 4)",
-       u"(asthma) and ((child*) or (((asthma) AND (child*))))",
+       u"(asthma) and ((child*) or ((asthma) AND (child*)))",
        {"history-unused-line"}},
       {u"Database: Ovid MEDLINE(R) ALL <1946 to May 2024>\nSearch Strategy:\n"
        u"--------------------------------------------------------------------------------\n"
