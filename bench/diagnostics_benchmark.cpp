@@ -10,6 +10,10 @@
 // (DiagnosticShape), at 1 MB and 4 MB UTF-16 units, beside Convert (UTF-8,
 // what the tool runs) on the same text: Check and Tidy take time linear in
 // the text plus the findings.
+//
+// Last, ReadHistory on numbered search histories of 64 KB to 4 MB, with
+// lines that combine earlier ones and as one chain of references as deep
+// as the history is long.
 
 #include <benchmark/benchmark.h>
 
@@ -18,6 +22,7 @@
 #include "bench/shapes.h"
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/history.h"
 
 namespace boolconv::bench {
 namespace {
@@ -71,6 +76,40 @@ void BM_DiagnosticStep(benchmark::State& state, DiagnosticShape shape, Step step
   Run(state, MakeDiagnosticShape(shape, static_cast<size_t>(state.range(0))), step);
 }
 
+// A search history of about `units` UTF-16 units: numbered searches, every
+// third line combining the two before it (`chain`: every line refers to
+// the one before, one chain as deep as the history is long).
+Text MakeHistory(size_t units, bool chain) {
+  Text history;
+  for (size_t n = 1; history.size() < units; ++n) {
+    const Text number = FromUtf8(std::to_string(n));
+    const Text before = FromUtf8(std::to_string(n - 1));
+    history += u"#" + number + u" ";
+    if (n > 1 && (chain || n % 3 == 0)) {
+      history += u"#" + before +
+                 (chain ? u" AND term" + number : u" OR #" + FromUtf8(std::to_string(n - 2)));
+    } else {
+      history += u"\"search term\"[tiab] OR term" + number + u"[mh]";
+    }
+    history += u"\n";
+  }
+  return history;
+}
+
+// ReadHistory on a history of the size in range(0): time linear in its size.
+void BM_History(benchmark::State& state, bool chain) {
+  const Text history = MakeHistory(static_cast<size_t>(state.range(0)), chain);
+  size_t combined = 0;
+  for (auto _ : state) {
+    const History read = ReadHistory(history);
+    combined = read.combined.size();
+    benchmark::DoNotOptimize(read.combined.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(history.size()));
+  state.SetComplexityN(static_cast<int64_t>(history.size()));
+  state.counters["combined"] = static_cast<double>(combined);
+}
+
 }  // namespace
 }  // namespace boolconv::bench
 
@@ -109,6 +148,13 @@ int main(int argc, char** argv) {
           ->Complexity(benchmark::oN)
           ->Unit(benchmark::kMillisecond);
     }
+  }
+  for (const bool chain : {false, true}) {
+    benchmark::RegisterBenchmark(chain ? "history/chain" : "history/combining", BM_History, chain)
+        ->RangeMultiplier(4)
+        ->Range(kSmallest, kLargest)
+        ->Complexity(benchmark::oN)
+        ->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
