@@ -11,6 +11,7 @@
 
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/history.h"
 #include "fuzz/invariants.h"
 
 namespace boolconv::fuzz {
@@ -60,6 +61,19 @@ void CheckDiagnostics(const Text& input, const Outcome& outcome) {
   }
   const TidyResult again = Tidy(tidied.expression, {.capitalize_operators = true});
   FUZZ_CHECK(again.expression == tidied.expression && again.repairs.empty(), context);
+  // Any text read as a history: every character of the combined expression
+  // comes from the input, and findings on it move into the input.
+  const History history = ReadHistory(input);
+  FUZZ_CHECK(history.origins.size() == CodePoints(history.combined), context);
+  for (const size_t origin : history.origins) FUZZ_CHECK(origin < length, context);
+  std::vector<Diagnostic> on_combined = Check(history.combined);
+  history.MapToInput(on_combined);
+  for (const Diagnostic& d : on_combined) {
+    FUZZ_CHECK(d.start < d.end && d.end <= length, context);
+  }
+  for (const Diagnostic& d : history.findings) {
+    FUZZ_CHECK(d.start < d.end && d.end <= std::max<size_t>(length, 1), context);
+  }
   const std::vector<Diagnostic> left = Check(tidied.expression);
   FUZZ_CHECK(CountCode(left, "joined-words") + CountCode(left, "typographic-quote") +
                      CountCode(left, "single-quote") ==
