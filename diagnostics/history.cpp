@@ -164,11 +164,31 @@ class Reader {
     if (tab != std::u16string_view::npos) {
       search_end = search + tab;
       NoteCounts(search_end, end);
+    } else if (const size_t count = TrailingCount(search, end); count != kNone) {
+      // Ovid's display writes the hits after the search: "1 exp Asthma/ (142337)".
+      search_end = count;
+      NoteCounts(count, end);
     }
     Append(line, search, search_end);
     line.start = search;
     line.end = search_end;
     lines_.push_back(std::move(line));
+  }
+
+  // Where a hit count in parentheses that ends [start, end) begins, with
+  // the blanks before it: " (142,337)"; kNone without one.
+  size_t TrailingCount(size_t start, size_t end) const {
+    size_t at = end;
+    while (at > start && IsBlank(text_[at - 1])) --at;
+    if (at == start || text_[at - 1] != u')') return kNone;
+    --at;
+    const size_t digits_end = at;
+    while (at > start && (IsDigit(text_[at - 1]) || text_[at - 1] == u',')) --at;
+    if (at == digits_end || at == start || text_[at - 1] != u'(') return kNone;
+    --at;
+    if (at == start || !IsBlank(text_[at - 1])) return kNone;
+    while (at > start && IsBlank(text_[at - 1])) --at;
+    return at > start ? at : kNone;
   }
 
   void Continue(Line& line, size_t start, size_t end) {

@@ -38,6 +38,10 @@ TEST(HistoryTest, Ovid) {
        u"3\t1 or 2\t150000\tAdvanced\n\n***************************\n",
        u"(exp Asthma/) or (wheez*.ti,ab.)",
        {"history-counts"}},
+      // Ovid's display: the hits in parentheses after each search
+      {u"1     exp Asthma/ (142337)\n2     wheez*.ti,ab. (31,544)\n3     1 or 2 (158411)",
+       u"(exp Asthma/) or (wheez*.ti,ab.)",
+       {"history-counts"}},
       // a long line broken in two continues on the next
       {u"1 (asthma or\n   wheez*).ti,ab.\n2 child*\n3 1 and 2",
        u"((asthma or wheez*).ti,ab.) and (child*)",
