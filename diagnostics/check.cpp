@@ -7,6 +7,7 @@
 #include "diagnostics/characters.h"
 #include "diagnostics/diagnostics.h"
 #include "diagnostics/reading.h"
+#include "diagnostics/readings.h"
 #include "diagnostics/syntax.h"
 #include "textfuncs/funclib.h"
 
@@ -18,9 +19,6 @@ namespace {
 constexpr size_t kLongestSuggestion = 100;
 // Terms listed by name in a message; more are summed up with "…".
 constexpr size_t kTermsNamed = 3;
-// Units of a group mixing AND and OR beyond which its readings are not
-// spelled out (they would be too long to show).
-constexpr size_t kMostUnitsRead = 8;
 
 std::string Utf8(std::u16string_view text) { return ToUtf8(Text(text)); }
 
@@ -442,52 +440,19 @@ class GroupChecker : public Reader {
     };
     const Word* named[kTermsNamed] = {};
     size_t optional = 0;
-    // The units: runs of words next to each other, and the explicit
-    // operators between them.
-    std::vector<std::u16string>& units = units_;
-    std::vector<const Word*>& joins = joins_;
-    units.clear();
-    joins.clear();
-    bool explicit_and = false;
-    bool runs = false;
-    bool too_long = false;
-    size_t run_words = 0;
-    size_t first_run = kNoRun;  // the first unit of several words
     for (size_t i = 0; i < words.size(); ++i) {
-      const Word& word = words[i];
-      if (word.role != Role::kOperand) {
-        if (word.role == Role::kOperator) {
-          explicit_and |= word.operator_word != OperatorKind::kOr;
-          joins.push_back(&word);
-          if (run_words > 1) WrapRun(units, first_run);
-          run_words = 0;
-        }
-        continue;
-      }
-      const bool or_before = i > 0 && or_at(i - 1);
-      const bool or_after = or_at(i + 1);
-      if (or_before || (i == 0 && or_after)) {
-        if (optional < kTermsNamed) named[optional] = &word;
+      if (words[i].role != Role::kOperand) continue;
+      if ((i > 0 && or_at(i - 1)) || (i == 0 && or_at(i + 1))) {
+        if (optional < kTermsNamed) named[optional] = &words[i];
         ++optional;
       }
-      if (units.size() > kMostUnitsRead || too_long) {
-        too_long = true;
-        continue;
-      }
-      const std::u16string_view typed = TextOf(word).substr(0, kLongestSuggestion);
-      if (run_words++ == 0) {
-        units.emplace_back(typed);
-      } else {
-        units.back() += u' ';
-        units.back() += typed;
-        runs = true;
-      }
     }
-    if (run_words > 1 && !too_long) WrapRun(units, first_run);
+    const GroupUnits group = UnitsOf(text_, words, kLongestSuggestion);
     // An example of a run in parentheses, for advice that cannot spell out
     // the whole group.
     std::string example;
-    if (first_run != kNoRun) example = ", as in " + Quote(units[first_run]);
+    if (group.first_run != GroupUnits::kNoRun)
+      example = ", as in " + Quote(group.units[group.first_run]);
     std::string terms;
     for (size_t i = 0; i < optional && i < kTermsNamed; ++i) {
       if (i > 0) terms += i + 1 == optional ? " and " : ", ";
@@ -496,14 +461,15 @@ class GroupChecker : public Reader {
     if (optional > kTermsNamed) terms += ", …";
     const std::string becomes = (optional == 1 ? " becomes" : " become");
     std::string message;
-    if (!explicit_and) {
+    if (!group.explicit_and) {
       message =
           "This group mixes OR with words written next to each other, which the "
           "conversion joins with AND, so in the sign form " +
           terms + becomes +
           " optional. Words next to each other belong together, as databases read them: ";
-      const std::u16string rewrite = too_long ? std::u16string() : LeftToRight(units, joins, false);
-      if (!too_long && rewrite.size() < kLongestSuggestion) {
+      const std::u16string rewrite =
+          group.too_long ? std::u16string() : ReadAs(group, Convention::kAsTyped);
+      if (!group.too_long && rewrite.size() < kLongestSuggestion) {
         message += "write " + Quote(rewrite, kLongestSuggestion) +
                    ", or put each run of words in double quotes to search it as a phrase.";
       } else {
@@ -513,10 +479,13 @@ class GroupChecker : public Reader {
     } else {
       message = "This group mixes AND and OR without parentheses, so in the sign form " + terms +
                 becomes + " optional. ";
-      if (runs) message += "Words next to each other belong together, as databases read them. ";
-      const std::u16string in_order = too_long ? std::u16string() : LeftToRight(units, joins, true);
-      const std::u16string and_first = too_long ? std::u16string() : AndFirst(units, joins);
-      if (too_long || in_order.size() >= kLongestSuggestion ||
+      if (group.runs)
+        message += "Words next to each other belong together, as databases read them. ";
+      const std::u16string in_order =
+          group.too_long ? std::u16string() : ReadAs(group, Convention::kLeftToRight);
+      const std::u16string and_first =
+          group.too_long ? std::u16string() : ReadAs(group, Convention::kAndFirst);
+      if (group.too_long || in_order.size() >= kLongestSuggestion ||
           and_first.size() >= kLongestSuggestion) {
         message +=
             "Databases disagree on the order of AND and OR (PubMed reads left to right; most "
@@ -534,69 +503,6 @@ class GroupChecker : public Reader {
     }
     Add(out_, codes::kMixedAndOr, Severity::kWarning, std::move(message), words.front().start,
         words.back().end);
-  }
-
-  static constexpr size_t kNoRun = std::numeric_limits<size_t>::max();
-
-  // Puts the last unit, a run of several words, in parentheses.
-  static void WrapRun(std::vector<std::u16string>& units, size_t& first_run) {
-    units.back() = u"(" + units.back() + u")";
-    if (first_run == kNoRun) first_run = units.size() - 1;
-  }
-
-  // The units joined by their operators, as typed. With `nest`, each
-  // operator applies to all before it: "((a OR b) AND c) OR d".
-  std::u16string LeftToRight(const std::vector<std::u16string>& units,
-                             const std::vector<const Word*>& joins, bool nest) const {
-    std::u16string text;
-    if (nest && units.size() > 2) text.append(units.size() - 2, u'(');
-    for (size_t k = 0; k < units.size(); ++k) {
-      if (k > 0) {
-        if (nest && k > 1) text += u')';
-        text += u' ';
-        text += JoinText(joins, k - 1);
-        text += u' ';
-      }
-      text += units[k];
-    }
-    return text;
-  }
-
-  // The units with AND and NOT binding before OR: "(a AND b) OR c".
-  std::u16string AndFirst(const std::vector<std::u16string>& units,
-                          const std::vector<const Word*>& joins) const {
-    std::u16string text;
-    size_t k = 0;
-    bool any_or = false;
-    for (size_t j = 0; j < joins.size() && j + 1 < units.size(); ++j) {
-      any_or |= joins[j]->operator_word == OperatorKind::kOr;
-    }
-    while (k < units.size()) {
-      size_t end = k + 1;  // the units up to the next OR bind together
-      while (end < units.size() && joins[end - 1]->operator_word != OperatorKind::kOr) ++end;
-      const bool wrap = any_or && end - k > 1;
-      if (k > 0) {
-        text += u' ';
-        text += JoinText(joins, k - 1);
-        text += u' ';
-      }
-      if (wrap) text += u'(';
-      for (size_t m = k; m < end; ++m) {
-        if (m > k) {
-          text += u' ';
-          text += JoinText(joins, m - 1);
-          text += u' ';
-        }
-        text += units[m];
-      }
-      if (wrap) text += u')';
-      k = end;
-    }
-    return text;
-  }
-
-  std::u16string_view JoinText(const std::vector<const Word*>& joins, size_t k) const {
-    return TextOf(*joins[k]).substr(0, kLongestSuggestion);
   }
 
   // A field tag such as "[MeSH Terms]" split over words at its space: a "]"
@@ -717,9 +623,6 @@ class GroupChecker : public Reader {
   // Converted groups in the order of their place in the expression.
   std::vector<ConvertedSpan> unclaimed_;
   std::vector<Marks> word_marks_;  // of the words of the group being checked
-  // The units of a group that mixes AND and OR, and the operators between.
-  std::vector<std::u16string> units_;
-  std::vector<const Word*> joins_;
   OperatorCases operator_cases_;
 };
 
