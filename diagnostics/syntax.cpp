@@ -201,7 +201,7 @@ class GroupSyntax {
   std::u16string_view SignOf(size_t i) const {
     if (OperatorBefore(i, OperatorKind::kNot)) return u"-";
     const bool optional = OperatorBefore(i, OperatorKind::kOr) ||
-                          (i == 0 && words_.size() > 1 && words_[1].role == Role::kOperator &&
+                          (i == 0 && words_.size() > 1 && words_[1].role != Role::kOperand &&
                            words_[1].operator_word == OperatorKind::kOr);
     return optional ? u"" : u"+";
   }
