@@ -21,11 +21,33 @@
 #include "cli/report.h"
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/explain.h"
 #include "diagnostics/history.h"
 #include "textfuncs/funclib.h"
 
 namespace boolconv::cli {
 namespace {
+
+// Moves the spans of `explanation`, made of the text that converts, to the
+// input: back across the signs Tidy replaced, and out of a history's
+// combined expression.
+void MapToInput(Explanation& explanation, const TidyResult& tidied, const History* history) {
+  auto map = [&](size_t& start, size_t& end) {
+    std::vector<Diagnostic> span = {{"", Severity::kInfo, "", start, std::max(end, start + 1)}};
+    tidied.MapToInput(span);
+    if (history != nullptr) history->MapToInput(span);
+    start = span[0].start;
+    end = end > start ? span[0].end : start;
+  };
+  for (ExplainGroup& group : explanation.groups) {
+    map(group.start, group.end);
+    for (ExplainItem& item : group.items) map(item.start, item.end);
+  }
+  for (UnconvertedGroups& lost : explanation.unconverted) {
+    size_t end = lost.quote + 1;
+    map(lost.quote, end);
+  }
+}
 
 // Converts expressions one at a time with one engine object and writes each
 // result to a sink as soon as it is known.
@@ -54,8 +76,10 @@ class ExpressionWriter {
       } else {
         // Invalid UTF-8 fails here, with the byte it fails at.
         engine_.Convert(expression, result_);
+        if (options_.explain) explanation_ = Explain(FromUtf8(expression));
       }
       outcome.converted = true;
+      if (options_.explain) outcome.explanation = &explanation_;
     } catch (const std::exception& e) {
       // boolconv::Error's what() is its description; anything else (such as
       // running out of memory on a huge line) fails this expression only.
@@ -97,6 +121,7 @@ class ExpressionWriter {
         const std::string combined = Diagnose(history.combined, &history);
         engine_.Convert(combined, result_);
         outcome.converted = true;
+        if (options_.explain) outcome.explanation = &explanation_;
       }
     } catch (const std::exception& e) {
       outcome.error = e.what();
@@ -157,6 +182,10 @@ class ExpressionWriter {
       diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(tidied.repairs.begin()),
                           std::make_move_iterator(tidied.repairs.end()));
     }
+    if (options_.explain) {
+      explanation_ = Explain(input);
+      MapToInput(explanation_, tidied, history);
+    }
     if (options_.check) {
       std::vector<Diagnostic> found = Check(input);
       // A sign prefix tidied into an operator changes the length: the
@@ -177,6 +206,7 @@ class ExpressionWriter {
   BoolFuncs engine_;
   Conversion result_;  // of the current expression; its memory serves the next one
   std::vector<Diagnostic> diagnostics_;
+  Explanation explanation_;  // of the current expression, with --explain
 };
 
 // Lines of standard input, gathered to be converted on another thread.

@@ -73,9 +73,10 @@ const std::string kBom = "\xEF\xBB\xBF";  // UTF-8 byte-order mark
 const std::string kBomAb = "(" + kBom + "a AND b)\n(+" + kBom + "a +b)\n";
 const std::string kAbOrCJson = Json("(a AND b or c)", "(+a +b c)");
 constexpr char kUsage[] =
-    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [--jobs=N]\n"
-    "                    [EXPRESSION ...]\n"
-    "       boolconv-cli --history [--line N] [--json] [--check] [--tidy] [--capitals]\n";
+    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--explain] [--whole]\n"
+    "                    [--jobs=N] [EXPRESSION ...]\n"
+    "       boolconv-cli --history [--line N] [--json] [--check] [--tidy] [--capitals]\n"
+    "                    [--explain]\n";
 
 std::string UsageError(const std::string& option) {
   return "boolconv-cli: unknown option '" + option + "'\n" + kUsage +
@@ -309,6 +310,33 @@ TEST(Cli, FindingsInText) {
                                    "Line:  a \"b c "}));
   EXPECT_EQ(object.at("diagnostics").size(), 2u);
   EXPECT_EQ(object.at("diagnostics").at(1).at("code"), "unclosed-quote");
+}
+
+// --explain: the tree after the two forms; in JSON, the groups with their
+// items' roles and spans in the input, across Tidy's signs and histories.
+TEST(Cli, Explain) {
+  const Case tree = RunCli({"--explain", "(asthma OR wheez*) NOT adult*"});
+  EXPECT_EQ(tree.out,
+            "((asthma OR wheez*) NOT adult*)\n(+(asthma wheez*) -adult*)\n"
+            "all of\n├─ any of: asthma, wheez*\n└─ none of: adult*\n");
+  EXPECT_EQ(tree.exit_code, 0);
+  const nlohmann::json json = nlohmann::json::parse(
+      RunCli({"--explain", "--json", "--tidy", "x -y \u201Cz\u201D OR w"}).out);
+  const nlohmann::json& explain = json.at("explain");
+  const nlohmann::json& root = explain.at("groups").at(explain.at("root").get<size_t>());
+  // "x NOT y \"z\" OR w": y is excluded, and stands where the input has it
+  ASSERT_EQ(root.at("items").size(), 4u);
+  EXPECT_EQ(root.at("items").at(1).at("role"), "excluded");
+  EXPECT_EQ(root.at("items").at(1).at("start"), 3);
+  EXPECT_EQ(root.at("items").at(2).at("kind"), "phrase");
+  EXPECT_EQ(root.at("items").at(2).at("start"), 5);
+  EXPECT_EQ(root.at("readings").at("differ"), true);
+  // In a history, items point at their lines.
+  const nlohmann::json history = nlohmann::json::parse(
+      RunCli({"--history", "--explain", "--json"}, "1 asthma\n2 wheeze\n3 1 or 2\n").out);
+  const nlohmann::json& lines = history.at("explain").at("groups").at(0).at("items");
+  EXPECT_EQ(lines.at(0).at("start"), 2);
+  EXPECT_EQ(lines.at(1).at("start"), 11);
 }
 
 // --history: the combined expression, then the two forms; findings at

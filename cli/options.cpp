@@ -9,9 +9,10 @@ namespace boolconv::cli {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--whole] [--jobs=N]\n"
-    "                    [EXPRESSION ...]\n"
-    "       boolconv-cli --history [--line N] [--json] [--check] [--tidy] [--capitals]\n";
+    "Usage: boolconv-cli [--json] [--check] [--tidy] [--capitals] [--explain] [--whole]\n"
+    "                    [--jobs=N] [EXPRESSION ...]\n"
+    "       boolconv-cli --history [--line N] [--json] [--check] [--tidy] [--capitals]\n"
+    "                    [--explain]\n";
 
 constexpr std::string_view kHelp =
     "Converts Boolean search expressions into the operator form and the sign form.\n"
@@ -52,6 +53,11 @@ constexpr std::string_view kHelp =
     "             among capitals, which may belong to a phrase\n"
     "  --whole    read all of standard input as one expression, for strategies\n"
     "             written over several lines\n"
+    "  --explain  after the two forms, draw how the expression is grouped: for\n"
+    "             each group, what the sign form requires (all of), offers as\n"
+    "             alternatives (any of) and excludes (none of), and how databases\n"
+    "             read a group that mixes AND and OR; with --json, an \"explain\"\n"
+    "             object with the groups, their items and spans\n"
     "  --history  read standard input as a numbered search history (\"1 asthma\",\n"
     "             \"#2 #1 AND child*\", \"S3 S1 OR S2\", Ovid's \"or/1-2\"), combine\n"
     "             one line's references to earlier lines into one expression,\n"
@@ -104,6 +110,8 @@ Options ParseArguments(std::span<char* const> args) {
       options.whole = true;
     } else if (text == "--history") {
       options.history = true;
+    } else if (text == "--explain") {
+      options.explain = true;
     } else if (text == "--line" || text.starts_with("--line=")) {
       // "--line N" or "--line=N".
       std::string_view number;

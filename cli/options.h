@@ -23,7 +23,9 @@ struct Options {
   bool tidy = false;   // set by --tidy, and by --capitals
   bool capitals = false;
   bool whole = false;
-  bool history = false;  // read standard input as a numbered search history
+  bool history = false;
+  bool explain = false;  // draw how each expression is grouped  // read standard input as a
+                         // numbered search history
   uint64_t line = 0;     // with --history, the line to convert; 0 for the last one unused
   bool help = false;
   bool version = false;

@@ -70,6 +70,73 @@ class JsonStream {
   std::ostream stream_;
 };
 
+// ,"explain":{...}: the groups in the order Explain lists them (each after
+// the groups it holds), each item naming its group by index.
+void WriteExplanation(JsonStream& json, const Explanation& explanation) {
+  json.Raw(",\"explain\":{\"converted\":");
+  json.Value(explanation.converted);
+  if (explanation.converted) {
+    json.Raw(",\"root\":");
+    json.Value(explanation.root);
+  }
+  json.Raw(",\"groups\":[");
+  for (size_t g = 0; g < explanation.groups.size(); ++g) {
+    const ExplainGroup& group = explanation.groups[g];
+    json.Raw(g > 0 ? ",{\"start\":" : "{\"start\":");
+    json.Value(group.start);
+    json.Raw(",\"end\":");
+    json.Value(group.end);
+    json.Raw(",\"items\":[");
+    for (size_t k = 0; k < group.items.size(); ++k) {
+      const ExplainItem& item = group.items[k];
+      json.Raw(k > 0 ? ",{\"kind\":" : "{\"kind\":");
+      json.Value(item.kind == ExplainItem::Kind::kGroup    ? "group"
+                 : item.kind == ExplainItem::Kind::kPhrase ? "phrase"
+                                                           : "word");
+      json.Raw(",\"role\":");
+      json.Value(PresenceName(item.presence));
+      json.Raw(",\"operator\":");
+      json.Value(item.joined_by);
+      json.Raw(",\"start\":");
+      json.Value(item.start);
+      json.Raw(",\"end\":");
+      json.Value(item.end);
+      if (item.kind == ExplainItem::Kind::kGroup) {
+        json.Raw(",\"group\":");
+        json.Value(item.group);
+      }
+      json.Raw("}");
+    }
+    json.Raw("]");
+    if (group.mixed) {
+      json.Raw(",\"readings\":{\"differ\":");
+      json.Value(group.readings_differ);
+      if (!group.left_to_right.empty()) {
+        json.Raw(",\"left_to_right\":");
+        json.Value(group.left_to_right);
+        json.Raw(",\"and_first\":");
+        json.Value(group.and_first);
+        json.Raw(",\"or_first\":");
+        json.Value(group.or_first);
+      }
+      json.Raw("}");
+    }
+    json.Raw("}");
+  }
+  json.Raw("],\"unconverted\":[");
+  for (size_t k = 0; k < explanation.unconverted.size(); ++k) {
+    const UnconvertedGroups& lost = explanation.unconverted[k];
+    json.Raw(k > 0 ? ",{\"quote\":" : "{\"quote\":");
+    json.Value(lost.quote);
+    json.Raw(",\"groups\":");
+    json.Value(lost.groups);
+    json.Raw(",\"whole_expression\":");
+    json.Value(lost.whole_expression);
+    json.Raw("}");
+  }
+  json.Raw("]}");
+}
+
 }  // namespace
 
 void StreamSink::AppendBlock(std::string_view bytes, size_t direct) {
@@ -170,6 +237,10 @@ void WriteText(Sink& sink, const Source& source, std::string_view expression, Ou
   if (outcome.converted) {
     sink.Write(result.operator_form);
     sink.Write(result.sign_form);
+    if (outcome.explanation != nullptr) {
+      // The spans point into the input, whose text the tree names.
+      sink.Append(DrawExplanation(*outcome.explanation, FromUtf8(expression)));
+    }
   } else {
     sink.Message(std::string(kProgram) + ": " + Name(source) + ": " + outcome.error);
   }
@@ -225,6 +296,7 @@ void WriteJson(Sink& sink, Outcome& outcome) {
     json.Raw(",\"warnings_dropped\":");
     json.Value(result.warnings_dropped);
   }
+  if (outcome.explanation != nullptr) WriteExplanation(json, *outcome.explanation);
   if (outcome.diagnostics != nullptr) {
     json.Raw(",\"diagnostics\":[");
     bool first = true;

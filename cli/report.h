@@ -15,6 +15,7 @@
 
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/explain.h"
 #include "diagnostics/history.h"
 
 namespace boolconv::cli {
@@ -126,6 +127,8 @@ struct Outcome {
   bool checked = false;
   // With --history: the history read, whose combined expression converted.
   const History* history = nullptr;
+  // With --explain: how the expression is grouped, spans in the input.
+  const Explanation* explanation = nullptr;
 };
 
 // Writes `outcome` as text: each diagnostic as a message, or, when no
