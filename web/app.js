@@ -34,11 +34,19 @@
   const kWordJoiner = '\u2060';
   // Text that takes no room on screen: line breaks and zero-width characters.
   const kInvisible = /^[\n\r\u200B-\u200D\u2060\uFEFF]+$/;
+  // How much of a history line's search its entry in the line picker shows.
+  const kMaxLineExcerpt = 60;
 
   const $ = (id) => document.getElementById(id);
   const input = $('expression');
   const backdrop = $('backdrop');
   const tidySwitch = $('tidy');
+  const historyBox = $('history-box');
+  const historySwitch = $('history');
+  const historyDetails = $('history-details');
+  const lineSelect = $('history-line');
+  const combinedOutput = $('combined');
+  const combinedCopy = $('copy-combined');
   const operatorOutput = $('operator');
   const signOutput = $('sign');
   const errorBox = $('error');
@@ -47,7 +55,10 @@
   const diagnosticsList = $('diagnostics');
   const diagnosticsMore = $('diagnostics-more');
   const statusBox = $('status');
-  const copyButtons = [...document.querySelectorAll('button.copy')];
+  // The Copy buttons of the two forms; the combined expression's has its own
+  // rule (see Copy).
+  const copyButtons =
+      [...document.querySelectorAll('button.copy')].filter((button) => button !== combinedCopy);
 
   // What the outputs hold: 'current' (the input's conversion), 'busy' (the
   // worker converts a newer input), 'stale' (the input did not convert: the
@@ -62,6 +73,11 @@
   let announceTimer = 0;
   let fragmentTimer = 0;
   let firstResultShown = false;
+  // The history line the user picked to convert; 0 while they have picked
+  // none, and the reading chooses the last line no other line uses.
+  let chosenLine = 0;
+  // Whether the history switch is on offer for the text shown.
+  let historyOffered = false;
   // What the diagnostics list shows: the spans in UTF-16 units of the input.
   let listed = [];
 
@@ -70,13 +86,10 @@
   // Converts what the input holds now. `announceNow` when the user asked for
   // it (Convert, Ctrl+Enter, the switch) rather than typed.
   function Convert(announceNow) {
-    const request = {
-      id: ++latest,
-      expression: input.value,
-      options: {tidy: tidySwitch.checked, check: true, maxDiagnostics: kMaxListedDiagnostics},
-      announceNow,
-    };
-    ScheduleFragment(request.expression, request.options.tidy);
+    const options = {tidy: tidySwitch.checked, check: true, maxDiagnostics: kMaxListedDiagnostics};
+    if (historySwitch.checked) Object.assign(options, {history: true, line: chosenLine});
+    const request = {id: ++latest, expression: input.value, options, announceNow};
+    ScheduleFragment(request.expression, request.options);
     if (!engine) return;  // the engine converts the input as soon as it has started
     if (request.expression.length > kWorkerThreshold && worker.Send(request)) return;
     Show(request, engine.convert(request.expression, request.options), 'page');
@@ -107,8 +120,9 @@
       SetOutputState('current');
     }
     operatorOutput.dataset.convertedBy = convertedBy;
+    const newlyOffered = ShowHistory(request, result);
     ShowDiagnostics(request.expression, result);
-    Announce(result, request.announceNow);
+    Announce(result, request.announceNow, newlyOffered);
     if (!firstResultShown) {
       firstResultShown = true;
       performance.mark('boolconv-first-result');
@@ -134,7 +148,10 @@
       output.setAttribute('aria-busy', String(busy));
     }
     // Only a conversion's end sets the state back: its result decides.
-    if (busy) SetOutputState('busy');
+    if (busy) {
+      SetOutputState('busy');
+      combinedCopy.disabled = true;
+    }
   }
 
   // Marks both outputs as `state` (see outputState): a note under each
@@ -156,12 +173,19 @@
     }
   }
 
-  function Announce(result, now) {
+  // Speaks the results; `offered` when the history switch has just come on
+  // offer, which the user would not otherwise learn of where they type.
+  function Announce(result, now, offered) {
     clearTimeout(announceTimer);
     if ('error' in result) return;  // the error box announces itself at once
     const count = result.diagnosticCount;
-    const text = `Operator form: ${Spoken(result.operator)}. Sign form: ${Spoken(result.sign)}.` +
-        (count ? ` ${count} ${count === 1 ? 'finding' : 'findings'} listed.` : '');
+    const line = result.history?.converted;
+    const text = (line ? `History line ${line} combined. ` : '') +
+        `Operator form: ${Spoken(result.operator)}. Sign form: ${Spoken(result.sign)}.` +
+        (count ? ` ${count} ${count === 1 ? 'finding' : 'findings'} listed.` : '') +
+        (offered ? ' The text looks like a search history: the switch Read as a search history ' +
+                 'is on offer after Tidy pasted text.' :
+                   '');
     if (now) {
       statusBox.textContent = text;
     } else {
@@ -276,6 +300,58 @@
       }
       self.postMessage({id: data.id, result});
     };
+  }
+
+  // --- Search histories -----------------------------------------------------
+
+  // Offers the history switch where the text looks like a history, or while
+  // the switch is on (so that it can be switched off), and with it on shows
+  // the line picker and the combined expression of `result`. Returns
+  // whether the switch has just come on offer.
+  function ShowHistory(request, result) {
+    const on = !!request.options.history;
+    const offered = on || !!result.looksLikeHistory;
+    const newly = offered && !historyOffered;
+    historyOffered = offered;
+    historyBox.hidden = !offered;
+    historyDetails.hidden = !on;
+    if (!on) return newly;
+    // Where the engine failed before reading the history (out of memory),
+    // there are no lines to show.
+    const {lines = [], combined = '', converted = 0} = result.history || {};
+    ShowLines(request.expression, lines, converted);
+    SetOutput(combinedOutput, combined);
+    combinedCopy.disabled = combined === '';
+    return newly;
+  }
+
+  // Fills the line picker with the history's lines, each named by its number
+  // and the start of its search, and selects `converted`. A line asked for
+  // that the history does not have is shown as such rather than replaced by
+  // another. Rebuilt only when the lines change: the picker may be open.
+  function ShowLines(expression, lines, converted) {
+    const toUnits = UnitsOfCodePoints(expression);
+    const entries = lines.map(({number, start, end}) => {
+      const search = expression.slice(toUnits(start), toUnits(end)).replace(/\s+/g, ' ');
+      const excerpt = search.length > kMaxLineExcerpt ?
+          `${search.slice(0, kMaxLineExcerpt - 1)}\u2026` :
+          search;
+      return [String(number), `Line ${number}: ${excerpt}`];
+    });
+    if (converted && !lines.some(({number}) => number === converted)) {
+      entries.push([String(converted), `Line ${converted}: not in the history`]);
+    }
+    const key = JSON.stringify(entries);
+    if (lineSelect.dataset.shown !== key) {
+      lineSelect.dataset.shown = key;
+      lineSelect.replaceChildren(...entries.map(([value, text]) => {
+        const option = Element('option', '', text);
+        option.value = value;
+        return option;
+      }));
+    }
+    lineSelect.value = String(converted);
+    lineSelect.disabled = entries.length === 0;
   }
 
   // --- Diagnostics and their highlights -------------------------------------
@@ -471,18 +547,19 @@
 
   // --- The address ----------------------------------------------------------
 
-  // The address holds "#q=<expression>&tidy=off": the expression encoded
-  // as a URI component, which leaves no "&" or "=" in it, and the switch
-  // only when it is off, its default being on. Either part is left out when
-  // it says nothing: an empty expression, the switch on. Addresses of the
-  // older form "#<expression>", without parameters, still open, with the
-  // switch on.
-  function ScheduleFragment(expression, tidy) {
+  // The address holds "#q=<expression>&tidy=off&history=on&line=3": the
+  // expression encoded as a URI component, which leaves no "&" or "=" in
+  // it; the Tidy switch only when it is off, its default being on; the
+  // history switch only when it is on, its default being off, and with it
+  // the line the user picked, if any. Each part is left out when it says
+  // nothing. Addresses of the older form "#<expression>", without
+  // parameters, still open, with the switches as they start.
+  function ScheduleFragment(expression, options) {
     clearTimeout(fragmentTimer);
-    fragmentTimer = setTimeout(() => WriteFragment(expression, tidy), kFragmentDelayMs);
+    fragmentTimer = setTimeout(() => WriteFragment(expression, options), kFragmentDelayMs);
   }
 
-  function WriteFragment(expression, tidy) {
+  function WriteFragment(expression, {tidy, history: read, line}) {
     let encoded = '';
     try {
       encoded = encodeURIComponent(expression);
@@ -490,30 +567,42 @@
       // A lone surrogate has no form in an address: keep none.
     }
     if (encoded.length > kMaxFragmentLength) encoded = '';
-    const fragment = [encoded && `q=${encoded}`, tidy ? '' : 'tidy=off'].filter(Boolean).join('&');
+    const fragment = [
+      encoded && `q=${encoded}`,
+      tidy ? '' : 'tidy=off',
+      read ? 'history=on' : '',
+      read && line ? `line=${line}` : '',
+    ].filter(Boolean).join('&');
     if (location.hash === (fragment ? `#${fragment}` : '')) return;
     history.replaceState(null, '', fragment ? `#${fragment}` : location.pathname + location.search);
   }
 
-  // What the address holds: {expression, tidy}, each null where it holds
-  // none; null for an address this page did not write.
+  // What the address holds: {expression, tidy, history, line}, each null
+  // where it holds none; null for an address this page did not write.
   function ReadFragment() {
     const fragment = location.hash.slice(1);
-    if (fragment === '') return {expression: null, tidy: null};
+    const none = {expression: null, tidy: null, history: null, line: null};
+    if (fragment === '') return none;
     try {
       const parts = fragment.split('&');
-      if (parts.every((part) => /^(q=|tidy=(on|off)$)/.test(part))) {
-        const state = {expression: null, tidy: null};
+      // A line number as histories write them: at most nine digits.
+      const kPart = /^(q=|(tidy|history)=(on|off)$|line=[1-9][0-9]{0,8}$)/;
+      if (parts.every((part) => kPart.test(part))) {
+        const state = {...none};
         for (const part of parts) {
-          if (part.startsWith('q=')) {
-            state.expression = decodeURIComponent(part.slice(2));
+          const equals = part.indexOf('=');
+          const [name, value] = [part.slice(0, equals), part.slice(equals + 1)];
+          if (name === 'q') {
+            state.expression = decodeURIComponent(value);
+          } else if (name === 'line') {
+            state.line = Number(value);
           } else {
-            state.tidy = part === 'tidy=on';
+            state[name] = value === 'on';
           }
         }
         return state;
       }
-      return {expression: decodeURIComponent(fragment), tidy: null};
+      return {...none, expression: decodeURIComponent(fragment)};
     } catch (error) {
       return null;  // not one this page wrote
     }
@@ -523,7 +612,7 @@
 
   async function Copy(button) {
     // A disabled button takes no clicks; this guards against other ways in.
-    if (outputState !== 'current') return;
+    if (button === combinedCopy ? combinedOutput.value === '' : outputState !== 'current') return;
     clearTimeout(announceTimer);  // the user has moved on from the results
     const output = $(button.dataset.copies);
     const name = output.labels[0].textContent;
@@ -556,15 +645,20 @@
     return element;
   }
 
-  // Sets the input and the switch to what the address holds, the switch on
-  // where it holds no state of it. True when either changed.
+  // Sets the input, the switches and the picked line to what the address
+  // holds: where it holds no state of them, the Tidy switch on, the history
+  // switch off and no line picked. True when any changed.
   function Restore() {
     const state = ReadFragment();
     if (state === null) return false;
     const tidy = state.tidy !== false;
-    const changed = tidy !== tidySwitch.checked ||
-        (state.expression !== null && state.expression !== input.value);
+    const read = state.history === true;
+    const line = read ? state.line || 0 : 0;
+    const changed = tidy !== tidySwitch.checked || read !== historySwitch.checked ||
+        line !== chosenLine || (state.expression !== null && state.expression !== input.value);
     tidySwitch.checked = tidy;
+    historySwitch.checked = read;
+    chosenLine = line;
     if (state.expression !== null) input.value = state.expression;
     return changed;
   }
@@ -573,6 +667,11 @@
     // The address decides the switch, whatever state the browser restores.
     Restore();
 
+    // A text that replaces the whole input is a new history: its line is
+    // the reading's choice again until the user picks one.
+    input.addEventListener('beforeinput', () => {
+      if (input.selectionStart === 0 && input.selectionEnd === input.value.length) chosenLine = 0;
+    });
     input.addEventListener('input', () => Convert(false));
     input.addEventListener('keydown', (event) => {
       if (event.key === 'Enter' && (event.ctrlKey || event.metaKey)) {
@@ -585,7 +684,12 @@
     });
     $('convert').addEventListener('click', () => Convert(true));
     tidySwitch.addEventListener('change', () => Convert(true));
-    for (const button of copyButtons) {
+    historySwitch.addEventListener('change', () => Convert(true));
+    lineSelect.addEventListener('change', () => {
+      chosenLine = Number(lineSelect.value);
+      Convert(true);
+    });
+    for (const button of [...copyButtons, combinedCopy]) {
       button.addEventListener('click', () => Copy(button));
     }
     diagnosticsList.addEventListener('focusin', (event) => {

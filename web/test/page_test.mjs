@@ -77,10 +77,17 @@ function ReadPage(page) {
 // over exactly its span (given in code points).
 function AssertSameAsCli(shown, expression, tidy) {
   const expected = CliResult(expression, tidy);
+  AssertSameResult(shown, expected, expression);
+}
+
+// `shown` must be `expected`, a result of boolconv-cli, whose diagnostics
+// point into `expression`. Where the tool notes that a text looks like a
+// search history, the page offers its history switch instead.
+function AssertSameResult(shown, expected, expression) {
   const codePoints = [...expression];
   assert.deepEqual(
       shown.diagnostics,
-      expected.diagnostics.map((d) => ({
+      expected.diagnostics.filter((d) => d.code !== 'history-detected').map((d) => ({
                                  code: d.code,
                                  severity: d.severity,
                                  message: d.message,
@@ -757,5 +764,330 @@ describe('the page', () => {
         (url) => url.startsWith(server.url) || url.startsWith(strictServer.url) ||
             url.startsWith('file:') || url.startsWith('data:') || url.startsWith('blob:'));
     assert.deepEqual(requested, own);
+  });
+});
+
+describe('search histories', () => {
+  // [name, history as pasted, the expression its last line combines]
+  const kHistories = [
+    [
+      'Ovid, with a range command', '1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2',
+      '(exp Asthma/) OR (wheez*.ti,ab.)'
+    ],
+    [
+      'numbered with #', '#1 asthma[mh]\n#2 wheez*[tiab]\n#3 #1 OR #2',
+      '(asthma[mh]) OR (wheez*[tiab])'
+    ],
+    [
+      'EBSCO, with hit counts',
+      'S1 (MH "Asthma+")\t(1,204)\nS2 TI wheez* OR AB wheez*\nS3 S1 AND S2',
+      '((MH "Asthma+")) AND (TI wheez* OR AB wheez*)'
+    ],
+  ];
+
+  // boolconv-cli's result for `input` read whole (with `history`, as a
+  // search history, converting line `line`, or the default line for 0), as
+  // the page converts.
+  function CliWhole(input, tidy, {history = false, line = 0} = {}) {
+    const args = [
+      '--json', '--check', history ? '--history' : '--whole', ...(tidy ? ['--tidy'] : []),
+      ...(line ? ['--line', String(line)] : [])
+    ];
+    const run = spawnSync(kCli, args, {input: `${input}\n`, maxBuffer: 1 << 28});
+    return JSON.parse(run.stdout.toString('utf8'));
+  }
+
+  const HistorySwitch = (page) => page.getByRole('switch', {name: 'Read as a search history'});
+  const LinePicker = (page) => page.getByRole('combobox', {name: 'Line to convert'});
+
+  // The switch is on offer only for a text that looks like a history, and
+  // off where it is not on offer.
+  async function SetHistory(page, on) {
+    if ((await page.isChecked('#history')) !== on) await HistorySwitch(page).click();
+  }
+
+  // The history controls as the user finds them.
+  function ReadHistoryView(page) {
+    return page.evaluate(() => {
+      const $ = (id) => document.getElementById(id);
+      return {
+        offered: $('history').checkVisibility(),
+        on: $('history').checked,
+        combined: $('combined').checkVisibility() ? $('combined').value : null,
+        line: $('history-line').checkVisibility() ? $('history-line').value : null,
+        copy: !$('copy-combined').disabled,
+      };
+    });
+  }
+
+  // What the page shows for `history` must be what boolconv-cli --history
+  // shows: the combined expression, the error or the two forms, which are
+  // also the tool's for the combined expression read whole, and each
+  // finding highlighted over its span in the history as pasted.
+  async function AssertHistoryAsCli(page, history, tidy, line = 0) {
+    const expected = CliWhole(history, tidy, {history: true, line});
+    const {combined} = expected.history;
+    delete expected.history;
+    assert.equal((await ReadHistoryView(page)).combined, combined);
+    if (combined !== '') {
+      const whole = CliWhole(combined, tidy);
+      assert.deepEqual(
+          [expected.operator, expected.sign, expected.warnings],
+          [whole.operator, whole.sign, whole.warnings]);
+    }
+    AssertSameResult(await ReadPage(page), expected, history);
+  }
+
+  let page;
+  before(async () => {
+    page = await OpenPage();
+  });
+  after(() => page.close());
+
+  for (const [name, history, combined] of kHistories) {
+    test(`${name}: offered, off at first; switched on, its combined expression converts`,
+         async () => {
+           await SetTidy(page, true);
+           await SetHistory(page, false);
+           const entered = await Enter(page, history, {paste: true});
+           assert.deepEqual(
+               await ReadHistoryView(page),
+               {offered: true, on: false, combined: null, line: null, copy: true});
+           // Until switched on, the text converts as it stands.
+           AssertSameAsCli(await ReadPage(page), entered, true);
+
+           await SetHistory(page, true);
+           const view = await ReadHistoryView(page);
+           assert.deepEqual(view, {offered: true, on: true, combined, line: '3', copy: true});
+           await AssertHistoryAsCli(page, entered, true);
+           assert.deepEqual(
+               await LinePicker(page).locator('option').evaluateAll(
+                   (options) => options.map((option) => option.value)),
+               ['1', '2', '3']);
+
+           // Tidy off applies to the combined expression too.
+           await SetTidy(page, false);
+           await AssertHistoryAsCli(page, entered, false);
+           assert.deepEqual(page.errors, []);
+         });
+  }
+
+  test('text that is no history is not offered the switch', async () => {
+    await SetHistory(page, false);
+    for (const text of ['(asthma\nOR wheez*)', '1 asthma\n2 wheeze', '3 or/1-2', 'a b']) {
+      await Enter(page, text, {paste: true});
+      assert.equal((await ReadHistoryView(page)).offered, false, JSON.stringify(text));
+    }
+  });
+
+  test('findings highlight their place in the pasted lines', async () => {
+    await SetTidy(page, true);
+    // [history, finding's code, the text it highlights, where]
+    const kFindings = [
+      ['1 asthma\n2 "wheez* OR cough\n3 1 AND 2', 'unclosed-quote', '"', 'Line 2, column 3'],
+      ['1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2', 'field-code', '.ti,ab.', 'Line 2, column 9'],
+      ['#1 asthma\n#2 wheeze\n#3 #1 AND child*', 'history-unused-line', 'wheeze',
+       'Line 2, column 4'],
+      // Code points after an emoji, in the line after it.
+      ['#1 😀 asthma.ti.\n#2 wheeze\n#3 #1 OR #2', 'field-code', '.ti.', 'Line 1, column 12'],
+      [
+        '#1 asthma\n#2 😀 wheeze\n#3 #1 OR #2 NOT animals and not x', 'lowercase-operator',
+        'and not', 'Line 3, column 25'
+      ],
+    ];
+    for (const [history, code, highlighted, where] of kFindings) {
+      await Enter(page, history, {paste: true});
+      await SetHistory(page, true);
+      await AssertHistoryAsCli(page, history, true);
+      const index = (await ReadPage(page))
+                        .diagnostics.findIndex(
+                            (d) => d.code === code && d.highlighted === highlighted);
+      assert.ok(index >= 0, `${code} over ${highlighted} in ${JSON.stringify(history)}`);
+      const button = page.locator('#diagnostics button').nth(index);
+      assert.equal(await button.locator('.where').textContent(), where);
+      // Activated, it selects that text in the input.
+      await button.click();
+      assert.equal(
+          await page.evaluate(() => {
+            const input = document.getElementById('expression');
+            return input.value.slice(input.selectionStart, input.selectionEnd);
+          }),
+          highlighted);
+    }
+  });
+
+  test('a line that refers to a missing one is an error in the pasted text', async () => {
+    await SetTidy(page, true);
+    await Enter(page, '1 asthma\n2 wheeze\n3 1 OR 2', {paste: true});
+    await SetHistory(page, true);
+    await page.focus('#expression');
+    await page.keyboard.press('End');
+    const good = CliWhole('(asthma) OR (wheeze)', true);
+    // Line 3 now refers to a line 4.
+    await page.keyboard.press('Shift+ArrowLeft');
+    await page.keyboard.type('4');
+    await AssertHistoryAsCli(page, '1 asthma\n2 wheeze\n3 1 OR 4', true);
+    const shown = await ReadPage(page);
+    assert.match(shown.error, /^Line 3 refers to line 4, which the history does not have/);
+    const missing = shown.diagnostics.find((d) => d.code === 'history-missing-line');
+    assert.deepEqual([missing.severity, missing.highlighted], ['error', '4']);
+    assert.deepEqual(
+        await ReadHistoryView(page),
+        {offered: true, on: true, combined: '', line: '3', copy: false});
+    await AssertOutputs(page, [
+      {text: good.operator, stale: true, note: kStaleNote, copy: false},
+      {text: good.sign, stale: true, note: kStaleNote, copy: false},
+    ]);
+  });
+
+  test('picking another line converts that line; a new paste picks the default again',
+       async () => {
+         await SetTidy(page, true);
+         const history = '1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2\n4 child*.ti.\n5 3 and 4';
+         await Enter(page, history, {paste: true});
+         await SetHistory(page, true);
+         const all = '((exp Asthma/) OR (wheez*.ti,ab.)) and (child*.ti.)';
+         assert.equal((await ReadHistoryView(page)).combined, all);
+         assert.deepEqual(await LinePicker(page).locator('option').allTextContents(), [
+           'Line 1: exp Asthma/', 'Line 2: wheez*.ti,ab.', 'Line 3: or/1-2', 'Line 4: child*.ti.',
+           'Line 5: 3 and 4'
+         ]);
+         // By keyboard: the line before the last.
+         await LinePicker(page).focus();
+         await page.keyboard.press('ArrowUp');
+         assert.deepEqual(
+             await ReadHistoryView(page),
+             {offered: true, on: true, combined: 'child*.ti.', line: '4', copy: true});
+         await AssertHistoryAsCli(page, history, true, 4);
+         await LinePicker(page).selectOption('3');
+         assert.equal((await ReadHistoryView(page)).combined, '(exp Asthma/) OR (wheez*.ti,ab.)');
+         await AssertHistoryAsCli(page, history, true, 3);
+         const unused = (await ReadPage(page))
+                            .diagnostics.filter((d) => d.code === 'history-unused-line')
+                            .map((d) => d.highlighted);
+         assert.deepEqual(unused, ['3 and 4']);
+         // The pick holds while the history is edited...
+         await page.focus('#expression');
+         await page.keyboard.press('End');
+         await page.keyboard.type(' NOT 2');
+         assert.equal((await ReadHistoryView(page)).line, '3');
+         // ...and a history pasted over it starts from the default line.
+         await Enter(page, history, {paste: true});
+         const view = await ReadHistoryView(page);
+         assert.deepEqual([view.line, view.combined], ['5', all]);
+       });
+
+  test('the address keeps the history switch and the line picked', async () => {
+    const history = '#1 asthma\n#2 wheeze\n#3 #1 OR #2\n#4 #3 AND child';
+    const opened = await OpenPage(history);
+    assert.deepEqual(
+        await ReadHistoryView(opened),
+        {offered: true, on: false, combined: null, line: null, copy: true});
+    await SetHistory(opened, true);
+    await opened.waitForFunction(() => /&history=on$/.test(location.hash));
+    await LinePicker(opened).selectOption('3');
+    await opened.waitForFunction(() => /&history=on&line=3$/.test(location.hash));
+
+    const Converted = (shown) =>
+        shown.waitForFunction(() => document.getElementById('operator').dataset.convertedBy);
+    const shared = await context.newPage();
+    await shared.goto(opened.url());
+    await Converted(shared);
+    assert.equal(await shared.inputValue('#expression'), history);
+    assert.deepEqual(
+        await ReadHistoryView(shared),
+        {offered: true, on: true, combined: '(asthma) OR (wheeze)', line: '3', copy: true});
+    await AssertHistoryAsCli(shared, history, true, 3);
+
+    // Links of each form: [address after "#", switch, line shown, combined].
+    const q = `q=${encodeURIComponent(history)}`;
+    const kLinks = [
+      [`${q}&history=on`, true, '4', '((asthma) OR (wheeze)) AND child'],
+      [`history=on&line=2&${q}&tidy=off`, true, '2', 'wheeze'],
+      [`${q}&history=off&line=2`, false, null, null],
+      [`${q}&line=2`, false, null, null],
+    ];
+    for (const [fragment, on, line, combined] of kLinks) {
+      await shared.goto(`${server.url}#${fragment}`);
+      await shared.reload();
+      await Converted(shared);
+      const view = await ReadHistoryView(shared);
+      assert.deepEqual([view.on, view.line, view.combined], [on, line, combined], fragment);
+    }
+
+    // A line the history does not have: shown as missing, and an error.
+    await shared.goto(`${server.url}#${q}&history=on&line=9`);
+    await shared.reload();
+    await Converted(shared);
+    assert.equal((await ReadHistoryView(shared)).line, '9');
+    assert.equal(
+        await LinePicker(shared).locator('option:checked').textContent(),
+        'Line 9: not in the history');
+    assert.equal((await ReadPage(shared)).error, 'The history has no line 9 to convert.');
+    await AssertHistoryAsCli(shared, history, true, 9);
+
+    // Switched off, the address drops the switch and the line.
+    await shared.goto(`${server.url}#${q}&history=on&line=2`);
+    await shared.reload();
+    await Converted(shared);
+    await HistorySwitch(shared).focus();
+    await shared.keyboard.press('Space');
+    await shared.waitForFunction(() => !/history=|line=/.test(location.hash));
+    AssertSameAsCli(await ReadPage(shared), history, true);
+    assert.deepEqual(opened.errors, []);
+    await Promise.all([opened.close(), shared.close()]);
+  });
+
+  test('by keyboard alone, under a strict content policy: switch, picker, copy', async () => {
+    const history = '1 asthma\n2 wheeze\n3 1 or 2';
+    const strict = await OpenPage(history, strictServer.url);
+    await strict.focus('#expression');
+    await strict.keyboard.press('Tab');
+    await strict.keyboard.press('Tab');
+    await strict.keyboard.press('Tab');
+    assert.equal(await strict.evaluate(() => document.activeElement.id), 'history');
+    await strict.keyboard.press('Space');
+    const listed = await strict.locator('#diagnostics button').count();
+    const expected = ['history-line', 'combined', 'copy-combined', ...Array(listed).fill('')];
+    const reached = [];
+    for (const _ of expected) {
+      await strict.keyboard.press('Tab');
+      reached.push(await strict.evaluate(() => {
+        const element = document.activeElement;
+        const style = getComputedStyle(element);
+        const visible = style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0;
+        return visible ? element.id : `${element.id} (focus not visible)`;
+      }));
+    }
+    assert.deepEqual(reached, expected);
+    await strict.bringToFront();  // the clipboard serves the focused page only
+    await strict.focus('#copy-combined');
+    await strict.keyboard.press('Enter');
+    await strict.waitForFunction(
+        () => document.getElementById('status').textContent === 'Combined expression copied.');
+    assert.equal(
+        await strict.evaluate(() => navigator.clipboard.readText()), '(asthma) or (wheeze)');
+    assert.deepEqual([strict.errors, strict.consoleErrors], [[], []]);
+    await strict.close();
+  });
+
+  test('a long history converts in the worker, read as a history', async () => {
+    const count = 3000;
+    const lines = Array.from({length: count}, (_, i) => `${i + 1} term${i} OR alt${i}*`);
+    lines.push(`${count + 1} or/1-${count}`);
+    const history = lines.join('\n');
+    assert.ok(history.length > kWorkerThreshold);
+    const opened = await OpenPage();
+    await SetHistory(opened, false);
+    await Enter(opened, history, {paste: true});
+    await SetHistory(opened, true);
+    await WorkerIdle(opened);
+    assert.equal(await opened.getAttribute('#operator', 'data-converted-by'), 'worker');
+    const combined = lines.slice(0, count)
+                         .map((line) => `(${line.slice(line.indexOf(' ') + 1)})`)
+                         .join(' OR ');
+    assert.equal((await ReadHistoryView(opened)).combined, combined);
+    await AssertHistoryAsCli(opened, history, true);
+    await opened.close();
   });
 });
