@@ -266,7 +266,7 @@ void WriteJson(Sink& sink, Outcome& outcome) {
       json.Raw("}");
     }
     json.Raw("]");
-    if (!history.lines.empty()) {
+    if (history.converted < history.lines.size()) {
       json.Raw(",\"line\":");
       json.Value(history.lines[history.converted].number);
     }

@@ -686,7 +686,7 @@ History ReadHistory(std::u16string_view text, uint64_t line_number) {
   for (const Line& line : lines) {
     history.lines.push_back({line.number, line.units, before[line.start], before[line.end]});
   }
-  history.converted = converted == kNone ? 0 : converted;
+  history.converted = converted == kNone ? lines.size() : converted;
   if (ok) {
     history.combined = std::move(combined);
     history.origins.reserve(origins.size());
@@ -709,7 +709,9 @@ History ReadHistory(std::u16string_view text, uint64_t line_number) {
 void History::MapToInput(std::vector<Diagnostic>& found) const {
   if (origins.empty()) return;
   for (Diagnostic& d : found) {
-    const size_t last = origins[std::min(d.end, origins.size()) - 1];
+    // An empty span (none is made, but a caller may pass one) maps as one
+    // code point.
+    const size_t last = origins[std::min(std::max(d.end, d.start + 1), origins.size()) - 1];
     d.start = origins[std::min(d.start, origins.size() - 1)];
     d.end = std::max(last + 1, d.start + 1);
   }

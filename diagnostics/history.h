@@ -49,7 +49,7 @@ struct HistoryLine {
 
 struct History {
   std::vector<HistoryLine> lines;  // in the order of the input
-  size_t converted = 0;            // index in `lines` of the line combined
+  size_t converted = 0;            // index in `lines` of the line combined; lines.size() when none
   // The converted line's expression, each reference to an earlier line
   // replaced by that line's combined expression in parentheses. Empty when
   // a reference fails (an error among `findings`) or there are no lines.

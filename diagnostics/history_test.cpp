@@ -113,6 +113,7 @@ TEST(HistoryTest, ChosenLineAndPositions) {
   const History missing = ReadHistory(u"1 asthma\n2 wheeze", 9);
   ASSERT_EQ(missing.findings.size(), 3u);
   EXPECT_EQ(missing.findings[0].code, "history-missing-line");
+  EXPECT_EQ(missing.converted, missing.lines.size());  // no line is converted
 
   const Text input = u"#1 \U0001F600 \"heart\n#2 #1 AND x";
   const History history = ReadHistory(input);
@@ -123,6 +124,11 @@ TEST(HistoryTest, ChosenLineAndPositions) {
   EXPECT_EQ(found[0].code, "unclosed-quote");
   EXPECT_EQ(found[0].start, 5u);  // "#1 😀 " is five code points
   EXPECT_EQ(found[0].end, 6u);
+  // An empty span maps as one code point, inside the input.
+  std::vector<Diagnostic> empty = {{"x", Severity::kInfo, "", 0, 0}};
+  history.MapToInput(empty);
+  EXPECT_EQ(empty[0].start, 15u);  // the "(" added for line 1 stands for the "#1" of line 2
+  EXPECT_EQ(empty[0].end, 16u);
 }
 
 // Histories generated line by line combine as their expansion by hand.
