@@ -11,6 +11,7 @@
 
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/explain.h"
 #include "diagnostics/history.h"
 #include "fuzz/invariants.h"
 
@@ -74,6 +75,16 @@ void CheckDiagnostics(const Text& input, const Outcome& outcome) {
   for (const Diagnostic& d : history.findings) {
     FUZZ_CHECK(d.start < d.end && d.end <= std::max<size_t>(length, 1), context);
   }
+  // The tree of any text: spans inside it, every group after those it holds.
+  const Explanation tree = Explain(input);
+  FUZZ_CHECK(!tree.converted || tree.root < tree.groups.size(), context);
+  for (size_t g = 0; g < tree.groups.size(); ++g) {
+    for (const ExplainItem& item : tree.groups[g].items) {
+      FUZZ_CHECK(item.start < item.end && item.end <= length, context);
+      FUZZ_CHECK(item.kind != ExplainItem::Kind::kGroup || item.group < g, context);
+    }
+  }
+  FUZZ_CHECK(!DrawExplanation(tree, input).empty(), context);
   const std::vector<Diagnostic> left = Check(tidied.expression);
   FUZZ_CHECK(CountCode(left, "joined-words") + CountCode(left, "typographic-quote") +
                      CountCode(left, "single-quote") ==
