@@ -77,13 +77,12 @@ class Reader {
   // Finds the lines and their references; reports commands and counts.
   void Read() {
     std::vector<std::pair<size_t, size_t>> physical;
+    // Lines end at "\n", "\r\n" or a lone "\r".
     for (size_t at = 0; at <= text_.size();) {
-      size_t end = text_.find(u'\n', at);
+      size_t end = text_.find_first_of(u"\r\n", at);
       if (end == std::u16string_view::npos) end = text_.size();
-      size_t trimmed = end;
-      if (trimmed > at && text_[trimmed - 1] == u'\r') --trimmed;
-      physical.emplace_back(at, trimmed);
-      at = end + 1;
+      physical.emplace_back(at, end);
+      at = end + (end + 1 < text_.size() && text_[end] == u'\r' && text_[end + 1] == u'\n' ? 2 : 1);
     }
     size_t first = 0;
     while (first < physical.size() && Blank(physical[first])) ++first;
@@ -92,9 +91,17 @@ class Reader {
     } else {
       for (const auto& [start, end] : physical) ReadLine(start, end);
     }
+    for (Line& line : lines_) highest_number_ = std::max(highest_number_, line.number);
+    most_range_references_ = std::max<size_t>(kLeastRangeReferences, 4 * text_.size());
     for (Line& line : lines_) {
       TrimEnd(line);
       FindReferences(line);
+    }
+    if (too_many_ranges_) {
+      Add(codes::kHistoryTooLarge, Severity::kError,
+          "The ranges of this history (such as \"or/1-5\") name more lines together than "
+          "its size allows to combine. Combine fewer lines at a time.",
+          0, 1);
     }
     if (counted_lines_ > 0) {
       Add(codes::kHistoryCounts, Severity::kInfo,
@@ -106,6 +113,7 @@ class Reader {
   }
 
   const std::vector<Line>& lines() const { return lines_; }
+  bool too_large() const { return too_many_ranges_; }
   std::vector<Line>& lines() { return lines_; }
   std::vector<Diagnostic>& findings() { return findings_; }
 
@@ -129,7 +137,13 @@ class Reader {
   void ReadLine(size_t start, size_t end) {
     size_t at = start;
     while (at < end && IsBlank(text_[at])) ++at;
-    if (at == end) return;
+    if (at == end) {
+      // A blank line ends the search above it: what follows unnumbered is
+      // a note under the history, not more of the search.
+      continues_ = false;
+      return;
+    }
+    const bool indented = at > start;
     const std::u16string_view rest = text_.substr(at, end - at);
     size_t skip = 0;
     Numbering numbering = Numbering::kPlain;
@@ -143,15 +157,23 @@ class Reader {
     const Number number = LeadingNumber(rest.substr(skip));
     size_t after = skip + number.digits;
     if (after < rest.size() && rest[after] == u'.') ++after;
-    const bool numbered = number.digits > 0 && (after == rest.size() || IsBlank(rest[after]));
+    bool numbered = number.digits > 0 && (after == rest.size() || IsBlank(rest[after]));
+    // An indented line after a search that ends with an operator or is
+    // numbered no higher than the line before continues that search, even
+    // when it begins with a number: "5 1 or 2 or" then "     3 or 4".
+    if (numbered && indented && continues_ && !lines_.empty() &&
+        (number.value <= lines_.back().number || EndsOpen(lines_.back()))) {
+      numbered = false;
+    }
     if (!numbered) {
       // A rule of stars or dashes under the history continues nothing.
       const bool words = std::any_of(rest.begin(), rest.end(), [](char16_t unit) {
         return IsDigit(unit) || (Lower(unit) >= u'a' && Lower(unit) <= u'z') || unit >= 0x80;
       });
-      if (!lines_.empty() && words) Continue(lines_.back(), at, end);
+      if (!lines_.empty() && words && continues_) Continue(lines_.back(), at, end);
       return;
     }
+    continues_ = true;
     if (lines_.empty()) numbering_ = numbering;
     Line line;
     line.number = number.value;
@@ -191,13 +213,37 @@ class Reader {
     return at > start ? at : kNone;
   }
 
+  // Whether a search ends with an operator word or "(", so that the line
+  // after it must continue it.
+  static bool EndsOpen(const Line& line) {
+    std::u16string_view units = line.units;
+    while (!units.empty() && IsBlank(units.back())) units.remove_suffix(1);
+    if (units.empty()) return false;
+    if (units.back() == u'(') return true;
+    const size_t space = units.find_last_of(u" \t(");
+    const std::u16string_view last =
+        units.substr(space == std::u16string_view::npos ? 0 : space + 1);
+    return EqualsFolded(last, "or") || EqualsFolded(last, "and") || EqualsFolded(last, "not");
+  }
+
+  // A line that continues the search above it; its own columns or hit
+  // count are left out as a numbered line's are.
   void Continue(Line& line, size_t start, size_t end) {
+    size_t search_end = end;
+    const size_t tab = text_.substr(start, end - start).find(u'\t');
+    if (tab != std::u16string_view::npos) {
+      search_end = start + tab;
+      NoteCounts(search_end, end);
+    } else if (const size_t count = TrailingCount(start, end); count != kNone) {
+      search_end = count;
+      NoteCounts(count, end);
+    }
     if (!line.units.empty()) {
       line.units += u' ';
       line.origins.push_back(start);
     }
-    Append(line, start, end);
-    line.end = end;
+    Append(line, start, search_end);
+    line.end = search_end;
   }
 
   void Append(Line& line, size_t start, size_t end) {
@@ -352,10 +398,19 @@ class Reader {
         line.segments.push_back({.kind = Segment::Kind::kText, .begin = copied, .end = at});
       copied = at;
     };
-    for (const Token& token : tokens) {
+    // In Ovid's numbering a bare number beside an operator (or opening
+    // the line before one) is a set, "4 3 not (exp animals/ not humans/)",
+    // while one among words is a term, "type 2 diabetes".
+    auto beside_operator = [&](size_t k) {
+      const bool before = k == 0 || OperatorKindOf(text_of(tokens[k - 1])) != 0;
+      const bool after = k + 1 == tokens.size() || OperatorKindOf(text_of(tokens[k + 1])) != 0;
+      return numbering_ == Numbering::kPlain && before && after;
+    };
+    for (size_t k = 0; k < tokens.size(); ++k) {
+      const Token& token = tokens[k];
       const std::u16string_view word = text_of(token);
       Number number = prefixed_number(word);
-      if (number.digits == 0 && combines_only) {
+      if (number.digits == 0 && (combines_only || beside_operator(k))) {
         const Number bare = LeadingNumber(word);
         if (bare.digits > 0 && bare.digits == word.size()) number = bare;
       }
@@ -425,7 +480,16 @@ class Reader {
         const Number last = LeadingNumber(part.substr(from.digits + 1));
         if (last.digits > 0) to = std::min<uint64_t>(last.value, from.value + text_.size());
       }
-      for (uint64_t n = from.value; n <= to; ++n) {
+      // Past the last line, one reference stands for the rest (and is
+      // reported missing once); the references of all ranges together are
+      // bounded, which keeps the history's size linear.
+      const uint64_t last = std::min(to, highest_number_ + 1);
+      for (uint64_t n = from.value; n <= last; ++n) {
+        if (range_references_ == most_range_references_) {
+          too_many_ranges_ = true;
+          break;
+        }
+        ++range_references_;
         if (!first) AddText(line, is_or ? u" OR " : u" AND ", origin);
         first = false;
         AddReference(line, n, origin);
@@ -470,6 +534,13 @@ class Reader {
   std::u16string_view text_;
   std::vector<Line> lines_;
   std::vector<Diagnostic> findings_;
+  bool continues_ = true;  // an unnumbered line now continues the last search
+  uint64_t highest_number_ = 0;
+  // References that ranges may add in all, four per unit of the text.
+  static constexpr size_t kLeastRangeReferences = size_t{1} << 16;
+  size_t most_range_references_ = kLeastRangeReferences;
+  size_t range_references_ = 0;
+  bool too_many_ranges_ = false;
   Numbering numbering_ = Numbering::kPlain;
   size_t search_column_ = kNone;
   size_t query_column_ = kNone;
@@ -503,7 +574,15 @@ History ReadHistory(std::u16string_view text, uint64_t line_number) {
 
   // Resolve the references: each to an earlier line.
   std::unordered_map<uint64_t, size_t> by_number;
-  for (size_t k = 0; k < lines.size(); ++k) by_number.emplace(lines[k].number, k);
+  for (size_t k = 0; k < lines.size(); ++k) {
+    if (!by_number.emplace(lines[k].number, k).second) {
+      report(codes::kHistoryDuplicateLine, Severity::kWarning,
+             "Line " + std::to_string(lines[k].number) +
+                 " is numbered like an earlier line (two histories pasted together?): "
+                 "references to it go to the first one.",
+             lines[k].start, lines[k].end);
+    }
+  }
   for (Line& line : lines) {
     for (Segment& segment : line.segments) {
       if (segment.kind != Segment::Kind::kReference) continue;
@@ -626,7 +705,7 @@ History ReadHistory(std::u16string_view text, uint64_t line_number) {
   // Combine, if nothing the converted line reaches is faulty.
   Text combined;
   std::vector<size_t> origins;  // in input units, for each unit of `combined`
-  bool ok = converted != kNone;
+  bool ok = converted != kNone && !reader.too_large();
   const size_t refused = std::max(kLeastRefusedUnits, kMostGrowth * text.size());
   if (ok) {
     struct Frame {
@@ -708,6 +787,11 @@ History ReadHistory(std::u16string_view text, uint64_t line_number) {
 
 void History::MapToInput(std::vector<Diagnostic>& found) const {
   if (origins.empty()) return;
+  // A line referenced twice stands twice in the combined expression, and
+  // its findings with it: each is kept once, at its place in the input.
+  auto same = [](const Diagnostic& a, const Diagnostic& b) {
+    return a.start == b.start && a.end == b.end && a.code == b.code && a.message == b.message;
+  };
   for (Diagnostic& d : found) {
     // An empty span (none is made, but a caller may pass one) maps as one
     // code point.
@@ -715,6 +799,10 @@ void History::MapToInput(std::vector<Diagnostic>& found) const {
     d.start = origins[std::min(d.start, origins.size() - 1)];
     d.end = std::max(last + 1, d.start + 1);
   }
+  std::stable_sort(found.begin(), found.end(), [](const Diagnostic& a, const Diagnostic& b) {
+    return a.start < b.start || (a.start == b.start && a.end < b.end);
+  });
+  found.erase(std::unique(found.begin(), found.end(), same), found.end());
 }
 
 bool LooksLikeHistory(std::u16string_view text) {

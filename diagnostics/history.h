@@ -37,6 +37,7 @@ inline constexpr std::string_view kHistoryCommand = "history-command";
 inline constexpr std::string_view kHistoryCounts = "history-counts";
 inline constexpr std::string_view kHistoryTooLarge = "history-too-large";
 inline constexpr std::string_view kHistoryDetected = "history-detected";
+inline constexpr std::string_view kHistoryDuplicateLine = "history-duplicate-line";
 }  // namespace codes
 
 // One numbered line of a history.
@@ -72,7 +73,8 @@ struct History {
 // (history-missing-line) or a cycle (history-cycle) is an error and leaves
 // `combined` empty; a `line` that does not exist is a history-missing-line
 // error at the start of the text. Lines no other line uses
-// (history-unused-line), Ovid commands with no Boolean meaning
+// (history-unused-line), a number given to two lines (history-duplicate-line:
+// references go to the first), Ovid commands with no Boolean meaning
 // (history-command: "limit 4 to english language" converts line 4 without
 // the limit) and dropped hit counts (history-counts) are reported. The
 // combined expression may repeat a line referenced more than once; past 16

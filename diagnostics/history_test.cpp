@@ -78,6 +78,46 @@ TEST(HistoryTest, Ebsco) {
   });
 }
 
+// Shapes a searcher's paste takes: long lines wrapped, counts on a wrapped
+// line, set numbers among words, notes under the history, old Mac line
+// ends, two histories one after the other.
+TEST(HistoryTest, PastedShapes) {
+  ExpectHistories({
+      // a combining line wrapped before a number continues, not a new line 3
+      {u"1 asthma.ti.\n2 wheez*.ti.\n3 cough.ti.\n4 dyspn*.ti.\n5 1 or 2 or\n     3 or 4",
+       u"(asthma.ti.) or (wheez*.ti.) or (cough.ti.) or (dyspn*.ti.)",
+       {}},
+      // the hit count of a wrapped display line is left out too
+      {u"1     asthma.ti.  (12)\n2     (child* or\n      school*).ti,ab. (2034567)\n3     1 and 2 "
+       u"(8)",
+       u"(asthma.ti.) and ((child* or school*).ti,ab.)",
+       {"history-counts"}},
+      // a set number beside an operator is a reference; among words, a term
+      {u"1 asthma\n2 exp animals/\n3 1 not 2\n4 3 and type 2 diabetes",
+       u"((asthma) not (exp animals/)) and type 2 diabetes",
+       {}},
+      // a note after a blank line is not part of the last search
+      {u"1 asthma\n2 wheeze\n3 1 or 2\n\nSearched 12 May 2024 by the review team",
+       u"(asthma) or (wheeze)",
+       {}},
+      {u"1 a\r2 b\r3 1 or 2", u"(a) or (b)", {}},
+      // two histories pasted together: the number of the second is the first's
+      {u"#1 a\n#2 #1 OR b\n#1 c", u"(a) OR b", {"history-duplicate-line", "history-unused-line"}},
+  });
+  // Ranges naming every earlier line, 6,000 lines of them: refused, fast.
+  Text ranges = u"1 a\n";
+  for (size_t n = 2; n <= 6000; ++n) {
+    ranges += FromUtf8(std::to_string(n)) + u" or/1-" + FromUtf8(std::to_string(n - 1)) + u"\n";
+  }
+  const History refused = ReadHistory(ranges);
+  EXPECT_TRUE(refused.combined.empty());
+  // A range past the history names its end once, as missing.
+  const History past = ReadHistory(u"1 a\n2 b\n3 or/1-999999999");
+  size_t missing = 0;
+  for (const Diagnostic& d : past.findings) missing += d.code == "history-missing-line" ? 1 : 0;
+  EXPECT_EQ(missing, 1u);
+}
+
 // Reference mistakes are errors at the reference, and nothing is combined.
 TEST(HistoryTest, ReferenceMistakes) {
   const struct {
