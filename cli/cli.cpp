@@ -33,11 +33,12 @@ namespace {
 // combined expression.
 void MapToInput(Explanation& explanation, const TidyResult& tidied, const History* history) {
   auto map = [&](size_t& start, size_t& end) {
+    const bool empty = end <= start;
     std::vector<Diagnostic> span = {{"", Severity::kInfo, "", start, std::max(end, start + 1)}};
     tidied.MapToInput(span);
     if (history != nullptr) history->MapToInput(span);
     start = span[0].start;
-    end = end > start ? span[0].end : start;
+    end = empty ? start : span[0].end;
   };
   for (ExplainGroup& group : explanation.groups) {
     map(group.start, group.end);

@@ -123,6 +123,11 @@ void WriteExplanation(JsonStream& json, const Explanation& explanation) {
     }
     json.Raw("}");
   }
+  json.Raw("],\"outside\":[");
+  for (size_t k = 0; k < explanation.outside.size(); ++k) {
+    if (k > 0) json.Raw(",");
+    json.Value(explanation.outside[k]);
+  }
   json.Raw("],\"unconverted\":[");
   for (size_t k = 0; k < explanation.unconverted.size(); ++k) {
     const UnconvertedGroups& lost = explanation.unconverted[k];

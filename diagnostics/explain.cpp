@@ -108,11 +108,14 @@ class TreeReader : public diagnostics::Reader {
   // pair only holds), the one group outside all others.
   size_t root() const {
     if (root_ != kNoGroup) return root_;
-    return unclaimed_.size() == 1 ? unclaimed_.front() : kNoGroup;
+    return unclaimed_.size() == 1 && !whole_lost_ ? unclaimed_.front() : kNoGroup;
   }
+  // The converted groups inside no other.
+  const std::vector<size_t>& tops() const { return unclaimed_; }
 
   void Unclosed(const diagnostics::UnclosedQuote& quote) override {
     out_.unconverted.push_back({quote.quote, quote.groups_lost, quote.expression_lost});
+    whole_lost_ |= quote.expression_lost;
   }
 
  private:
@@ -121,6 +124,7 @@ class TreeReader : public diagnostics::Reader {
   std::vector<size_t> unclaimed_;  // groups not yet inside a reported group, in order
   static constexpr size_t kNoGroup = static_cast<size_t>(-1);
   size_t root_ = kNoGroup;
+  bool whole_lost_ = false;
 };
 
 // Code points of `text` before each of its units, and before its end.
@@ -151,14 +155,18 @@ class Drawer {
       : explanation_(explanation), text_(text), units_of_(units_of) {}
 
   std::string Draw() {
-    if (!explanation_.converted) {
+    if (explanation_.converted) {
+      DrawTree(explanation_.groups[explanation_.root]);
+    } else if (explanation_.outside.empty()) {
       out_ += "nothing is converted\n";
     } else {
-      Node root = NodeOf(explanation_.groups[explanation_.root]);
-      out_ += root.title;
-      out_ += '\n';
-      DrawChildren(std::move(root));
+      out_ += "the expression as a whole is not converted; groups inside it are:\n";
     }
+    if (explanation_.converted && !explanation_.outside.empty()) {
+      out_ +=
+          "after the \")\" that closes the expression early, these groups convert on their own:\n";
+    }
+    for (const size_t group : explanation_.outside) DrawTree(explanation_.groups[group]);
     for (const UnconvertedGroups& lost : explanation_.unconverted) {
       out_ += "not converted: ";
       out_ += lost.whole_expression && lost.groups == 1 ? std::string("the expression")
@@ -241,8 +249,11 @@ class Drawer {
     } else {
       node.title = "all of";
       for (const ExplainItem* item : classes[0]) node.children.push_back(ItemEntry(*item));
+      // Beside required items the bare ones are optional; with none
+      // required, one of them is wanted.
       if (!classes[1].empty()) {
-        node.children.push_back(Part("any of — optional in the sign form", classes[1]));
+        node.children.push_back(
+            Part(classes[0].empty() ? "any of" : "any of — optional in the sign form", classes[1]));
       }
       if (!classes[2].empty()) node.children.push_back(Part("none of", classes[2]));
     }
@@ -261,6 +272,13 @@ class Drawer {
       }
     }
     return node;
+  }
+
+  void DrawTree(const ExplainGroup& group) {
+    Node root = NodeOf(group);
+    out_ += root.title;
+    out_ += '\n';
+    DrawChildren(std::move(root));
   }
 
   // Draws the children of `root` and everything under them, without
@@ -329,13 +347,16 @@ std::string_view PresenceName(Presence presence) {
 Explanation Explain(std::u16string_view expression) {
   Explanation explanation;
   TreeReader reader(expression, explanation);
-  explanation.converted =
-      diagnostics::ReadExpression(expression, reader) == diagnostics::Outcome::kConverted &&
-      reader.root() < explanation.groups.size();
-  if (explanation.converted) {
-    explanation.root = reader.root();
-  } else {
+  const bool read =
+      diagnostics::ReadExpression(expression, reader) == diagnostics::Outcome::kConverted;
+  explanation.converted = read && reader.root() < explanation.groups.size();
+  if (!read) {
     explanation.groups.clear();
+  } else {
+    if (explanation.converted) explanation.root = reader.root();
+    for (const size_t top : reader.tops()) {
+      if (!explanation.converted || top != explanation.root) explanation.outside.push_back(top);
+    }
   }
   // Positions in code points.
   const std::vector<size_t> before = CodePointsBefore(expression);

@@ -67,7 +67,13 @@ struct Explanation {
   // closes the expression early leaves what follows outside it: groups
   // there are listed too, but not under the root.
   size_t root = 0;
-  bool converted = false;  // false for blank text and a failing conversion
+  // Whether the expression as a whole converts: false for blank text, a
+  // failing conversion, and an unclosed quote that leaves the whole
+  // expression unconverted.
+  bool converted = false;
+  // Converted groups under no other and not under the root: inside an
+  // expression left unconverted, or after a ")" that closes it early.
+  std::vector<size_t> outside;
   std::vector<UnconvertedGroups> unconverted;
 };
 

@@ -37,6 +37,23 @@ TEST(ExplainTest, Trees) {
        "nothing is converted\n"
        "not converted: 2 groups around the double quote at character 6, "
        "which never closes\n"},
+      // the whole expression unconverted: the groups that convert inside it
+      {u"x \"y (c OR d) (e f)",
+       "the expression as a whole is not converted; groups inside it are:\n"
+       "any of: c, d\nall of: e, f\n"
+       "not converted: the expression around the double quote at character 3, which never "
+       "closes\n"},
+      // with nothing required, one of the bare items is wanted
+      {u"a OR b NOT c",
+       "all of\n├─ any of: a, b\n├─ none of: c\n"
+       "└─ databases read this group differently: left to right (PubMed) (a OR b) NOT c; AND "
+       "before OR (most) a OR (b NOT c); OR before AND (Scopus) (a OR b) NOT c\n"},
+      // every reading fully in parentheses
+      {u"a AND b OR c AND d OR e",
+       "all of\n├─ a\n├─ b\n├─ d\n├─ any of — optional in the sign form: c, e\n"
+       "└─ databases read this group differently: left to right (PubMed) (((a AND b) OR c) AND "
+       "d) OR e; AND before OR (most) ((a AND b) OR (c AND d)) OR e; OR before AND (Scopus) (a "
+       "AND (b OR c)) AND (d OR e)\n"},
       {u"", "nothing is converted\n"},
       {u"a)) or ((b", "nothing is converted\n"},
   };

@@ -70,22 +70,42 @@ std::u16string ReadAs(const GroupUnits& group, Convention convention) {
     }
     return text;
   }
-  // The units that the binding operator joins go in parentheses together,
-  // where the other operator joins such parts.
-  bool other = false;
-  for (size_t k = 0; k + 1 < units.size(); ++k) other |= !Binds(group.joins[k], convention);
+  // The units that the binding operator joins make parts, each read left
+  // to right; the parts are then joined left to right by the other
+  // operators. Every pair gets its parentheses but the outermost.
+  std::vector<std::u16string> parts;
+  std::vector<size_t> part_joins;  // the join before each part after the first
+  std::vector<size_t> part_units;  // how many units each part joins
   for (size_t k = 0; k < units.size();) {
     size_t end = k + 1;
     while (end < units.size() && Binds(group.joins[end - 1], convention)) ++end;
-    const bool wrap = other && end - k > 1;
-    if (k > 0) join(k - 1);
-    if (wrap) text += u'(';
+    std::u16string part;
+    if (end - k > 2) part.append(end - k - 2, u'(');
     for (size_t m = k; m < end; ++m) {
-      if (m > k) join(m - 1);
-      text += units[m];
+      if (m > k) {
+        if (m > k + 1) part += u')';
+        part += u' ';
+        part += group.join_texts[m - 1];
+        part += u' ';
+      }
+      part += units[m];
     }
-    if (wrap) text += u')';
+    if (k > 0) part_joins.push_back(k - 1);
+    parts.push_back(std::move(part));
+    part_units.push_back(end - k);
     k = end;
+  }
+  const bool several = parts.size() > 1;
+  if (parts.size() > 2) text.append(parts.size() - 2, u'(');
+  for (size_t p = 0; p < parts.size(); ++p) {
+    if (p > 0) {
+      if (p > 1) text += u')';
+      join(part_joins[p - 1]);
+    }
+    const bool wrap = several && part_units[p] > 1;
+    if (wrap) text += u'(';
+    text += parts[p];
+    if (wrap) text += u')';
   }
   return text;
 }
