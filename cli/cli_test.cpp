@@ -331,6 +331,9 @@ TEST(Cli, Explain) {
   EXPECT_EQ(root.at("items").at(2).at("kind"), "phrase");
   EXPECT_EQ(root.at("items").at(2).at("start"), 5);
   EXPECT_EQ(root.at("readings").at("differ"), true);
+  // Items whose place Tidy moved keep their words in the tree.
+  const Case tidied = RunCli({"--tidy", "--explain", "--", "+a +b OR x"});
+  EXPECT_NE(tidied.out.find("all of\n├─ a\n├─ b\n"), std::string::npos) << tidied.out;
   // In a history, items point at their lines.
   const nlohmann::json history = nlohmann::json::parse(
       RunCli({"--history", "--explain", "--json"}, "1 asthma\n2 wheeze\n3 1 or 2\n").out);
