@@ -28,28 +28,6 @@
 namespace boolconv::cli {
 namespace {
 
-// Moves the spans of `explanation`, made of the text that converts, to the
-// input: back across the signs Tidy replaced, and out of a history's
-// combined expression.
-void MapToInput(Explanation& explanation, const TidyResult& tidied, const History* history) {
-  auto map = [&](size_t& start, size_t& end) {
-    const bool empty = end <= start;
-    std::vector<Diagnostic> span = {{"", Severity::kInfo, "", start, std::max(end, start + 1)}};
-    tidied.MapToInput(span);
-    if (history != nullptr) history->MapToInput(span);
-    start = span[0].start;
-    end = empty ? start : span[0].end;
-  };
-  for (ExplainGroup& group : explanation.groups) {
-    map(group.start, group.end);
-    for (ExplainItem& item : group.items) map(item.start, item.end);
-  }
-  for (UnconvertedGroups& lost : explanation.unconverted) {
-    size_t end = lost.quote + 1;
-    map(lost.quote, end);
-  }
-}
-
 // Converts expressions one at a time with one engine object and writes each
 // result to a sink as soon as it is known.
 class ExpressionWriter {
@@ -185,7 +163,7 @@ class ExpressionWriter {
     }
     if (options_.explain) {
       explanation_ = Explain(input);
-      MapToInput(explanation_, tidied, history);
+      MapToInput(explanation_, &tidied, history);
     }
     if (options_.check) {
       std::vector<Diagnostic> found = Check(input);

@@ -116,6 +116,19 @@ std::u16string_view WordsInOrder::Around(size_t at) {
   return text_.substr(start_, end_ - start_);
 }
 
+std::vector<size_t> CodePointsBefore(std::u16string_view text) {
+  std::vector<size_t> before(text.size() + 1);
+  size_t code_points = 0;
+  for (size_t at = 0; at < text.size();) {
+    const CodePoint point = CodePointAt(text, at);
+    for (size_t k = 0; k < point.units; ++k) before[at + k] = code_points;
+    at += point.units;
+    ++code_points;
+  }
+  before[text.size()] = code_points;
+  return before;
+}
+
 CodePoint CodePointAt(std::u16string_view text, size_t at) {
   const char16_t unit = text[at];
   if (unit >= 0xD800 && unit <= 0xDBFF && at + 1 < text.size() && text[at + 1] >= 0xDC00 &&

@@ -14,6 +14,10 @@
 
 namespace boolconv::diagnostics {
 
+// For each unit of `text`, and for its end, how many code points come
+// before it: positions in units turned into positions in code points.
+std::vector<size_t> CodePointsBefore(std::u16string_view text);
+
 // The code point at unit `at` of `text` and how many units it takes; an
 // unpaired surrogate stands for itself.
 struct CodePoint {

@@ -127,20 +127,6 @@ class TreeReader : public diagnostics::Reader {
   bool whole_lost_ = false;
 };
 
-// Code points of `text` before each of its units, and before its end.
-std::vector<size_t> CodePointsBefore(std::u16string_view text) {
-  std::vector<size_t> before(text.size() + 1);
-  size_t code_points = 0;
-  for (size_t at = 0; at < text.size();) {
-    const diagnostics::CodePoint point = diagnostics::CodePointAt(text, at);
-    for (size_t k = 0; k < point.units; ++k) before[at + k] = code_points;
-    at += point.units;
-    ++code_points;
-  }
-  before[text.size()] = code_points;
-  return before;
-}
-
 // What the tree draws: a line of text, or a node with a title and children.
 struct Entry {
   std::string text;                       // a line, or a node's title
@@ -359,7 +345,7 @@ Explanation Explain(std::u16string_view expression) {
     }
   }
   // Positions in code points.
-  const std::vector<size_t> before = CodePointsBefore(expression);
+  const std::vector<size_t> before = diagnostics::CodePointsBefore(expression);
   for (ExplainGroup& group : explanation.groups) {
     group.start = before[group.start];
     group.end = before[group.end];
@@ -370,6 +356,25 @@ Explanation Explain(std::u16string_view expression) {
   }
   for (UnconvertedGroups& lost : explanation.unconverted) lost.quote = before[lost.quote];
   return explanation;
+}
+
+void MapToInput(Explanation& explanation, const TidyResult* tidied, const History* history) {
+  auto map = [&](size_t& start, size_t& end) {
+    const bool empty = end <= start;
+    std::vector<Diagnostic> span = {{"", Severity::kInfo, "", start, std::max(end, start + 1)}};
+    if (tidied != nullptr) tidied->MapToInput(span);
+    if (history != nullptr) history->MapToInput(span);
+    start = span[0].start;
+    end = empty ? start : span[0].end;
+  };
+  for (ExplainGroup& group : explanation.groups) {
+    map(group.start, group.end);
+    for (ExplainItem& item : group.items) map(item.start, item.end);
+  }
+  for (UnconvertedGroups& lost : explanation.unconverted) {
+    size_t end = lost.quote + 1;
+    map(lost.quote, end);
+  }
 }
 
 std::string DrawExplanation(const Explanation& explanation, std::u16string_view expression) {

@@ -16,6 +16,9 @@
 #include <string_view>
 #include <vector>
 
+#include "diagnostics/diagnostics.h"
+#include "diagnostics/history.h"
+
 namespace boolconv {
 
 // What the sign form makes of an item: "+" (required), bare (optional: one
@@ -76,6 +79,12 @@ struct Explanation {
   std::vector<size_t> outside;
   std::vector<UnconvertedGroups> unconverted;
 };
+
+// Moves the spans of `explanation`, made of a text that Tidy produced
+// (`tidied`) or of a history's combined expression (`history`), to their
+// place in the input, as TidyResult::MapToInput and History::MapToInput
+// move diagnostics. Either may be null.
+void MapToInput(Explanation& explanation, const TidyResult* tidied, const History* history);
 
 // The structure ConvertBoolean gives `expression`. Accepts any text, never
 // throws anything but std::bad_alloc, and takes time and memory linear in

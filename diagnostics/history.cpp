@@ -181,20 +181,23 @@ class Reader {
     while (search < end && IsBlank(text_[search])) ++search;
     // Exports with columns separate them by tabs: the search, then hit
     // counts and the like.
-    size_t search_end = end;
-    const size_t tab = text_.substr(search, end - search).find(u'\t');
-    if (tab != std::u16string_view::npos) {
-      search_end = search + tab;
-      NoteCounts(search_end, end);
-    } else if (const size_t count = TrailingCount(search, end); count != kNone) {
-      // Ovid's display writes the hits after the search: "1 exp Asthma/ (142337)".
-      search_end = count;
-      NoteCounts(count, end);
-    }
+    const size_t search_end = SearchEnd(search, end);
     Append(line, search, search_end);
     line.start = search;
     line.end = search_end;
     lines_.push_back(std::move(line));
+  }
+
+  // Where the search on [start, end) ends. Exports with columns separate
+  // them by tabs: the search, then hit counts and the like; Ovid's display
+  // writes the hits after the search, "1 exp Asthma/ (142337)". What is
+  // left out is noted.
+  size_t SearchEnd(size_t start, size_t end) {
+    const size_t tab = text_.substr(start, end - start).find(u'\t');
+    size_t search_end = tab != std::u16string_view::npos ? start + tab : TrailingCount(start, end);
+    if (search_end == kNone) return end;
+    NoteCounts(search_end, end);
+    return search_end;
   }
 
   // Where a hit count in parentheses that ends [start, end) begins, with
@@ -229,15 +232,7 @@ class Reader {
   // A line that continues the search above it; its own columns or hit
   // count are left out as a numbered line's are.
   void Continue(Line& line, size_t start, size_t end) {
-    size_t search_end = end;
-    const size_t tab = text_.substr(start, end - start).find(u'\t');
-    if (tab != std::u16string_view::npos) {
-      search_end = start + tab;
-      NoteCounts(search_end, end);
-    } else if (const size_t count = TrailingCount(start, end); count != kNone) {
-      search_end = count;
-      NoteCounts(count, end);
-    }
+    const size_t search_end = SearchEnd(start, end);
     if (!line.units.empty()) {
       line.units += u' ';
       line.origins.push_back(start);
@@ -548,20 +543,6 @@ class Reader {
   std::pair<size_t, size_t> first_count_;
 };
 
-// Code points of `text` before each of its units, and before its end.
-std::vector<size_t> CodePointsBefore(std::u16string_view text) {
-  std::vector<size_t> before(text.size() + 1);
-  size_t code_points = 0;
-  for (size_t at = 0; at < text.size();) {
-    const diagnostics::CodePoint point = diagnostics::CodePointAt(text, at);
-    for (size_t k = 0; k < point.units; ++k) before[at + k] = code_points;
-    at += point.units;
-    ++code_points;
-  }
-  before[text.size()] = code_points;
-  return before;
-}
-
 }  // namespace
 
 History ReadHistory(std::u16string_view text, uint64_t line_number) {
@@ -761,7 +742,7 @@ History ReadHistory(std::u16string_view text, uint64_t line_number) {
   }
 
   // Positions in code points.
-  const std::vector<size_t> before = CodePointsBefore(text);
+  const std::vector<size_t> before = diagnostics::CodePointsBefore(text);
   for (const Line& line : lines) {
     history.lines.push_back({line.number, line.units, before[line.start], before[line.end]});
   }
