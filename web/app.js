@@ -36,6 +36,14 @@
   const kInvisible = /^[\n\r\u200B-\u200D\u2060\uFEFF]+$/;
   // How much of a history line's search its entry in the line picker shows.
   const kMaxLineExcerpt = 60;
+  // The structure panel draws groups this many levels deep, as the
+  // command-line tool indents them, and at most this many parts in all: a
+  // pasted nest can be 100,000 groups deep. Copy gives the whole tree.
+  const kMaxStructureDepth = 16;
+  const kMaxStructureParts = 200;
+  // Code points of a term the structure shows, as the command-line tool
+  // shows them; a longer one ends in "…".
+  const kLongestShownTerm = 40;
 
   const $ = (id) => document.getElementById(id);
   const input = $('expression');
@@ -55,10 +63,14 @@
   const diagnosticsList = $('diagnostics');
   const diagnosticsMore = $('diagnostics-more');
   const statusBox = $('status');
-  // The Copy buttons of the two forms; the combined expression's has its own
-  // rule (see Copy).
-  const copyButtons =
-      [...document.querySelectorAll('button.copy')].filter((button) => button !== combinedCopy);
+  const structurePanel = $('structure');
+  const structureTree = $('structure-tree');
+  const structureMore = $('structure-more');
+  const structureCopy = $('copy-structure');
+  // The Copy buttons of the two forms; the combined expression's and the
+  // structure's have their own rules (see Copy and CopyStructure).
+  const copyButtons = [...document.querySelectorAll('button.copy')].filter(
+      (button) => button !== combinedCopy && button !== structureCopy);
 
   // What the outputs hold: 'current' (the input's conversion), 'busy' (the
   // worker converts a newer input), 'stale' (the input did not convert: the
@@ -80,13 +92,29 @@
   let historyOffered = false;
   // What the diagnostics list shows: the spans in UTF-16 units of the input.
   let listed = [];
+  // The text the backdrop mirrors, or '' where it shows no highlights.
+  let highlightedText = '';
+  // The structure shown: {expression, explain, toUnits}, or null.
+  let structure = null;
+  // The spans, [from, to] in UTF-16 units of the input, of each part the
+  // structure panel draws, by its number.
+  let structureSpans = [];
+  // The parts of the structure that the keyboard focus and the pointer are
+  // on, by number, or -1: the pointer's is highlighted, else the focus's.
+  let focusedPart = -1;
+  let pointedPart = -1;
 
   // --- Converting -----------------------------------------------------------
 
   // Converts what the input holds now. `announceNow` when the user asked for
   // it (Convert, Ctrl+Enter, the switch) rather than typed.
   function Convert(announceNow) {
-    const options = {tidy: tidySwitch.checked, check: true, maxDiagnostics: kMaxListedDiagnostics};
+    const options = {
+      tidy: tidySwitch.checked,
+      check: true,
+      explain: true,
+      maxDiagnostics: kMaxListedDiagnostics,
+    };
     if (historySwitch.checked) Object.assign(options, {history: true, line: chosenLine});
     const request = {id: ++latest, expression: input.value, options, announceNow};
     ScheduleFragment(request.expression, request.options);
@@ -121,6 +149,7 @@
     }
     operatorOutput.dataset.convertedBy = convertedBy;
     const newlyOffered = ShowHistory(request, result);
+    ShowStructure(request.expression, result);
     ShowDiagnostics(request.expression, result);
     Announce(result, request.announceNow, newlyOffered);
     if (!firstResultShown) {
@@ -147,10 +176,12 @@
     for (const output of [operatorOutput, signOutput]) {
       output.setAttribute('aria-busy', String(busy));
     }
+    structurePanel.setAttribute('aria-busy', String(busy));
     // Only a conversion's end sets the state back: its result decides.
     if (busy) {
       SetOutputState('busy');
       combinedCopy.disabled = true;
+      structureCopy.disabled = true;
     }
   }
 
@@ -294,7 +325,10 @@
     self.onmessage = async ({data}) => {
       let result = null;
       try {
-        result = (await ready).convert(data.expression, data.options);
+        // The structure crosses to the page as JSON text: one string copies
+        // far faster than the objects of a deep nest.
+        const options = data.options.explain ? {...data.options, explain: 'json'} : data.options;
+        result = (await ready).convert(data.expression, options);
       } catch (error) {
         // Answered with no result: the page then converts it itself.
       }
@@ -420,6 +454,11 @@
     // closes: they fold under the finding that names that quote, or, when
     // the list does not show one, in a fold of their own.
     const warned = FoldKey(result) !== '';
+    // The fold on the page says whether the user has it open: its toggle
+    // event comes later, after the conversion of a quick next keystroke may
+    // have replaced it.
+    const shownFold = document.querySelector('details.prompts');
+    if (shownFold) foldOpen = shownFold.open;
     if (!warned) foldOpen = false;
     const owner =
         warned ? listed.findIndex((diagnostic) => diagnostic.code === 'unclosed-quote') : -1;
@@ -449,22 +488,34 @@
           '',
     ].join(' ').trim();
     diagnosticsMore.hidden = !diagnosticsMore.textContent;
-    DrawHighlights(highlighted ? expression : '');
+    highlightedText = highlighted ? expression : '';
+    DrawHighlights();
   }
 
-  // Fills the backdrop with the input's text and a <mark> over each listed
-  // span, or empties it for an empty `expression`. Spans may overlap: the
-  // text is cut at every span's ends, and each piece under one or more spans
-  // is marked with all of their numbers.
-  function DrawHighlights(expression) {
-    if (listed.length === 0 || expression === '') {
+  // Fills the backdrop with the text of highlightedText and a <mark> over
+  // each listed span and each span of the structure's highlighted part, or
+  // empties it where there is nothing to mark. Spans may overlap: the text is
+  // cut at every span's ends, and each piece under one or more spans is
+  // marked with the numbers of all the diagnostics among them; a piece of the
+  // structure's part is marked active.
+  function DrawHighlights() {
+    const expression = highlightedText;
+    const part = pointedPart >= 0 ? pointedPart : focusedPart;
+    const lit = expression === '' || part < 0 ? [] : structureSpans[part];
+    if ((listed.length === 0 && lit.length === 0) || expression === '') {
       backdrop.replaceChildren();
       return;
     }
     const cuts = new Set([0, expression.length]);
     for (const diagnostic of listed) cuts.add(diagnostic.from).add(diagnostic.to);
+    for (const [from, to] of lit) cuts.add(from).add(to);
     const positions = [...cuts].sort((a, b) => a - b);
+    // The part's spans, sorted by their starts, are walked along with the
+    // pieces: a part of a large group has thousands.
+    const litSpans = lit.filter(([from, to]) => from < to);
+    const litPoints = new Set(lit.filter(([from, to]) => from === to).map(([from]) => from));
     const pieces = [];
+    let next = 0;  // the first span of litSpans that does not end before the piece
     for (let i = 0; i < positions.length; ++i) {
       const from = positions[i];
       const to = i + 1 < positions.length ? positions[i + 1] : from;
@@ -477,9 +528,18 @@
           spans.push(index);
         }
       });
-      if (points.length) pieces.push(Mark(points, kWordJoiner, ''));
+      // Spans end at cuts: one that starts at or before the piece and does
+      // not end at its start holds all of it.
+      while (next < litSpans.length && litSpans[next][1] <= from) ++next;
+      const pieceLit = from < to && next < litSpans.length && litSpans[next][0] <= from;
+      const pointLit = litPoints.has(from);
+      if (points.length || pointLit) {
+        pieces.push(Mark(points, kWordJoiner, pointLit ? 'active' : ''));
+      }
       const text = expression.slice(from, to);
-      if (text) pieces.push(spans.length ? Mark(spans, text, '') : text);
+      if (text) {
+        pieces.push(spans.length || pieceLit ? Mark(spans, text, pieceLit ? 'active' : '') : text);
+      }
     }
     // A final line break needs a character after it to take up its line, as
     // it does in the textarea.
@@ -530,6 +590,10 @@
     for (const mark of backdrop.querySelectorAll('mark')) {
       mark.classList.toggle('active', mark.dataset.diagnostics.split(' ').includes(String(index)));
     }
+    ScrollToActive();
+  }
+
+  function ScrollToActive() {
     const mark = backdrop.querySelector('mark.active');
     if (mark) {
       input.scrollTop = Math.max(0, mark.offsetTop - input.clientHeight / 3);
@@ -543,6 +607,312 @@
     input.focus();
     input.setSelectionRange(diagnostic.from, diagnostic.to);
     ShowSpan(index);
+  }
+
+  // --- The structure --------------------------------------------------------
+
+  // The structure is drawn as the command-line tool draws it with --explain:
+  // each group "all of", "any of" or "none of" its terms, by the role the sign
+  // form gives them (+, bare, -), and a group that mixes AND and OR with how
+  // databases read it. A part is {title, spans, children}: spans in code
+  // points, children entries (see ChildOf). Parts are made as they are drawn,
+  // so that a deep nest is walked, never held whole.
+
+  const kRoleTitles = {required: 'all of', optional: 'any of', excluded: 'none of'};
+  const kRoles = Object.keys(kRoleTitles);
+  const kDiffer = 'databases read this group differently';
+
+  // A term as the tool shows it: line breaks as ⏎, tabs as ⇥, other
+  // invisible characters by their code, and at most kLongestShownTerm code
+  // points, the last of them "…" when cut.
+  function ShownTerm(text) {
+    let shown = '';
+    let count = 0;
+    for (let at = 0; at < text.length;) {
+      const point = text.codePointAt(at);
+      at += point > 0xFFFF ? 2 : 1;
+      if (point === 0x0D && text.charCodeAt(at) === 0x0A) continue;  // one ⏎ for both
+      if (++count === kLongestShownTerm && at < text.length) {
+        shown += '…';
+        break;
+      }
+      if (point === 0x0A || point === 0x0D) {
+        shown += '⏎';
+      } else if (point === 0x09) {
+        shown += '⇥';
+      } else if (point < 0x20 || IsHiddenSeparator(point) || (point >= 0xD800 && point <= 0xDFFF)) {
+        shown += `<U+${point.toString(16).toUpperCase().padStart(4, '0')}>`;
+      } else {
+        shown += String.fromCodePoint(point);
+      }
+    }
+    return shown;
+  }
+
+  // Characters that separate words to the eye but not to the converter.
+  function IsHiddenSeparator(point) {
+    return (point >= 0x01 && point < 0x20) || (point >= 0x7F && point <= 0xA0) ||
+        point === 0x1680 || point === 0x180E || (point >= 0x2000 && point <= 0x200B) ||
+        point === 0x2028 || point === 0x2029 || point === 0x202F || point === 0x205F ||
+        point === 0x2060 || point === 0x3000 || point === 0xFEFF;
+  }
+
+  function Term({expression, toUnits}, item) {
+    return ShownTerm(expression.slice(toUnits(item.start), toUnits(item.end)));
+  }
+
+  // An entry for the terms of `items` under `title`: one line when none of
+  // them is a group, else a part with an entry for each.
+  function PartEntry(view, title, items) {
+    const spans = items.map(({start, end}) => [start, end]);
+    if (items.every((item) => item.kind !== 'group')) {
+      return {title: `${title}: ${items.map((item) => Term(view, item)).join(', ')}`, spans};
+    }
+    return {title, spans, items};
+  }
+
+  function ItemEntry(view, item) {
+    if (item.kind === 'group') return {group: item.group};
+    return {title: Term(view, item), spans: [[item.start, item.end]]};
+  }
+
+  // The part that draws group number `index`.
+  function GroupPart(view, index) {
+    const group = view.explain.groups[index];
+    const byRole = kRoles.map((role) => group.items.filter((item) => item.role === role));
+    const [required, optional, excluded] = byRole;
+    const roles = byRole.filter((items) => items.length).length;
+    const part = {title: 'all of', spans: [[group.start, group.end]], children: []};
+    if (roles === 1 && group.items.every((item) => item.kind !== 'group')) {
+      const role = byRole.findIndex((items) => items.length);
+      part.title = PartEntry(view, kRoleTitles[kRoles[role]], byRole[role]).title;
+    } else if (roles === 1 && optional.length) {
+      part.title = 'any of';
+      part.children = optional.map((item) => ItemEntry(view, item));
+    } else {
+      part.children = required.map((item) => ItemEntry(view, item));
+      // Beside required terms the bare ones are optional; with none
+      // required, one of them is wanted.
+      if (optional.length) {
+        const title = required.length ? 'any of — optional in the sign form' : 'any of';
+        part.children.push(PartEntry(view, title, optional));
+      }
+      if (excluded.length) part.children.push(PartEntry(view, 'none of', excluded));
+    }
+    const {readings} = group;
+    if (readings) {
+      part.differ = readings.differ;
+      const entry = {spans: part.spans};
+      if (!('left_to_right' in readings)) {
+        entry.title = kDiffer;  // too long a group to write out its readings
+      } else if (readings.differ) {
+        entry.readings = [
+          ['left to right (PubMed)', readings.left_to_right],
+          ['AND before OR (most)', readings.and_first],
+          ['OR before AND (Scopus)', readings.or_first],
+        ];
+        entry.title =
+            `${kDiffer}: ${entry.readings.map((reading) => reading.join(' ')).join('; ')}`;
+      } else {
+        entry.title = `databases read this group alike: ${readings.left_to_right}`;
+      }
+      part.children.push(entry);
+    }
+    return part;
+  }
+
+  // The part an entry of a part's children draws.
+  function ChildOf(view, entry) {
+    if (entry.group !== undefined) return GroupPart(view, entry.group);
+    return {
+      ...entry,
+      children: (entry.items || []).map((item) => ItemEntry(view, item)),
+    };
+  }
+
+  // The parts the structure begins with, each drawn with all under it: the
+  // group around the whole expression, where it converts, and the groups
+  // that convert outside it, under a line that says why; then a line for
+  // each unclosed quote that leaves groups unconverted.
+  function TopParts(view) {
+    const {explain} = view;
+    const Line = (title) => ({title, spans: [], children: []});
+    const parts = [];
+    if (explain.converted) {
+      parts.push(GroupPart(view, explain.root));
+    } else if (!explain.outside.length) {
+      parts.push(Line('nothing is converted'));
+    } else {
+      parts.push(Line('the expression as a whole is not converted; groups inside it are:'));
+    }
+    if (explain.converted && explain.outside.length) {
+      parts.push(Line(
+          'after the ")" that closes the expression early, these groups convert on their own:'));
+    }
+    parts.push(...explain.outside.map((group) => GroupPart(view, group)));
+    parts.push(...UnconvertedLines(view));
+    return parts;
+  }
+
+  // The lines that say which groups an unclosed quote leaves unconverted.
+  function UnconvertedLines({explain}) {
+    return explain.unconverted.map(({quote, groups, whole_expression: whole}) => {
+      const what = whole && groups === 1 ? 'the expression' :
+          groups === 1                   ? 'the group' :
+                                           `${groups} groups`;
+      return {
+        title: `not converted: ${what} around the double quote at character ${quote + 1}, ` +
+            'which never closes',
+        spans: [[quote, quote + 1]],
+        children: [],
+      };
+    });
+  }
+
+  // The structure as text, line for line as the command-line tool draws it:
+  // box-drawing characters, and past kMaxStructureDepth levels the depth
+  // written out at a fixed indentation. Walks the tree without recursion.
+  function StructureText(view) {
+    const lines = [];
+    for (const top of TopParts(view)) {
+      lines.push(top.title);
+      const stack = [{part: top, next: 0}];
+      let prefix = '';  // of the children of the deepest part
+      const prefixLengths = [];
+      while (stack.length) {
+        const frame = stack[stack.length - 1];
+        if (frame.next === frame.part.children.length) {
+          stack.pop();
+          if (prefixLengths.length) prefix = prefix.slice(0, prefixLengths.pop());
+          continue;
+        }
+        const child = ChildOf(view, frame.part.children[frame.next++]);
+        const last = frame.next === frame.part.children.length;
+        const depth = stack.length;
+        const marker = depth > kMaxStructureDepth ? `[depth ${depth}] ` : '';
+        lines.push(`${prefix}${last ? '└─ ' : '├─ '}${marker}${child.title}`);
+        if (!child.children.length) continue;
+        prefixLengths.push(prefix.length);
+        if (depth < kMaxStructureDepth) prefix += last ? '   ' : '│  ';
+        stack.push({part: child, next: 0});
+      }
+    }
+    return `${lines.join('\n')}\n`;
+  }
+
+  // Draws the structure of `result` as nested lists, a button for each part
+  // that highlights its place in the input; hidden for a blank input and
+  // where the expression did not convert.
+  function ShowStructure(expression, result) {
+    focusedPart = pointedPart = -1;
+    structureSpans = [];
+    let {explain} = result;
+    if (typeof explain === 'string') explain = JSON.parse(explain);  // from the worker
+    structure = explain ? {expression, explain, toUnits: UnitsOfCodePoints(expression)} : null;
+    structurePanel.hidden = 'error' in result || expression.trim() === '';
+    structureCopy.disabled = !structure;
+    if (!structure) {
+      structureTree.replaceChildren();
+      structureMore.textContent = structurePanel.hidden ?
+          '' :
+          'The structure could not be worked out: the page ran out of memory.';
+      structureMore.hidden = structurePanel.hidden;
+      return;
+    }
+    let left = kMaxStructureParts;
+    let deeper = false;
+    let cut = false;
+    // Each part's list item, with the lists under it as deep as drawn. A
+    // line with no place in the input is text alone.
+    const Item = (part, depth) => {
+      const item = Element('li', '');
+      if (!part.spans.length) {
+        item.append(Element('span', 'title', part.title));
+        return item;
+      }
+      const button = Element('button', 'part');
+      button.type = 'button';
+      button.dataset.part = String(structureSpans.length);
+      structureSpans.push(
+          part.spans.map(([start, end]) => [structure.toUnits(start), structure.toUnits(end)])
+              .sort((a, b) => a[0] - b[0]));
+      if (part.readings) {
+        item.className = 'readings';
+        button.append(Element('span', 'title', `${kDiffer}:`));
+      } else {
+        button.append(Element('span', 'title', part.title));
+      }
+      // A group that databases read differently says so in words, beside
+      // its title.
+      if (part.differ) button.append(' ', Element('span', 'differ', 'read differently'));
+      item.append(button);
+      if (part.readings) {
+        const list = Element('ul', 'reading-list');
+        for (const [convention, reading] of part.readings) {
+          const line = Element('li', '');
+          line.append(Element('span', 'convention', convention), ' ', Element('code', '', reading));
+          list.append(line);
+        }
+        item.append(list);
+      }
+      if (!part.children.length) return item;
+      if (depth === kMaxStructureDepth) {
+        deeper = true;
+        item.append(Element('p', 'deeper', 'Deeper levels are not drawn.'));
+        return item;
+      }
+      const list = Element('ul', '');
+      for (const entry of part.children) {
+        if (left === 0) {
+          cut = true;
+          break;
+        }
+        --left;
+        list.append(Item(ChildOf(structure, entry), depth + 1));
+      }
+      item.append(list);
+      return item;
+    };
+    const items = [];
+    for (const part of TopParts(structure)) {
+      if (left === 0) {
+        cut = true;
+        break;
+      }
+      --left;
+      items.push(Item(part, 0));
+    }
+    structureTree.replaceChildren(...items);
+    structureMore.textContent = [
+      deeper ? `Parts more than ${kMaxStructureDepth} levels deep are not drawn here.` : '',
+      cut ? `Only the first ${kMaxStructureParts} parts are drawn here.` : '',
+      deeper || cut ? 'Copy gives the whole structure as text.' : '',
+    ].filter(Boolean).join(' ');
+    structureMore.hidden = !structureMore.textContent;
+  }
+
+  // Highlights the part that the focus or the pointer is on.
+  function LightPart(focused, pointed) {
+    if (focused === focusedPart && pointed === pointedPart) return;
+    focusedPart = focused;
+    pointedPart = pointed;
+    DrawHighlights();
+    ScrollToActive();
+  }
+
+  function PartOf(target) {
+    const button = target && target.closest ? target.closest('button.part') : null;
+    return button && structureTree.contains(button) ? Number(button.dataset.part) : -1;
+  }
+
+  // Takes the user to a part's place in the input: the selection, from the
+  // start of its first span to the end of its last.
+  function SelectPart(index) {
+    const spans = structureSpans[index];
+    if (!spans || !spans.length) return;
+    input.focus();
+    // Sorted by their starts.
+    input.setSelectionRange(spans[0][0], spans.reduce((end, [, to]) => Math.max(end, to), 0));
   }
 
   // --- The address ----------------------------------------------------------
@@ -629,11 +999,36 @@
         return;
       }
     }
+    Copied(button, name);
+  }
+
+  function Copied(button, name) {
     statusBox.textContent = `${name} copied.`;
     button.textContent = 'Copied';
     setTimeout(() => {
       button.textContent = 'Copy';
     }, kCopiedNoteMs);
+  }
+
+  // Copies the structure shown as the command-line tool draws it, or where
+  // the clipboard interface is missing, the text of its lists.
+  async function CopyStructure() {
+    if (!structure || structureCopy.disabled) return;
+    clearTimeout(announceTimer);
+    try {
+      await navigator.clipboard.writeText(StructureText(structure));
+    } catch (error) {
+      const selection = getSelection();
+      selection.selectAllChildren(structureTree);
+      const copied = document.execCommand('copy');
+      selection.removeAllRanges();
+      structureCopy.focus();
+      if (!copied) {
+        statusBox.textContent = 'Could not copy the structure: select it and copy.';
+        return;
+      }
+    }
+    Copied(structureCopy, 'Structure');
   }
 
   // --- Start ----------------------------------------------------------------
@@ -700,6 +1095,21 @@
       const button = event.target.closest('button');
       if (button) SelectSpan(Number(button.dataset.index));
     });
+    // A part of the structure is highlighted in the input while the pointer
+    // is on it, or else while it has the focus; activated, it is selected.
+    structureTree.addEventListener('focusin', (event) => {
+      LightPart(PartOf(event.target), pointedPart);
+    });
+    structureTree.addEventListener('focusout', () => LightPart(-1, pointedPart));
+    structureTree.addEventListener('mouseover', (event) => {
+      LightPart(focusedPart, PartOf(event.target));
+    });
+    structureTree.addEventListener('mouseleave', () => LightPart(focusedPart, -1));
+    structureTree.addEventListener('click', (event) => {
+      const part = PartOf(event.target);
+      if (part >= 0) SelectPart(part);
+    });
+    structureCopy.addEventListener('click', CopyStructure);
     window.addEventListener('hashchange', () => {
       if (Restore()) Convert(true);
     });

@@ -2,7 +2,8 @@
 // convert(expression, options), that converts an expression exactly as
 // boolconv-cli does and returns a plain object shaped like one line of
 // `boolconv-cli --json`, or reads a numbered search history and converts the
-// expression its lines combine into.
+// expression its lines combine into; on request with the structure the
+// conversion gives the expression, as `boolconv-cli --explain --json` has it.
 
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
@@ -13,12 +14,15 @@
 #include <exception>
 #include <iterator>
 #include <limits>
+#include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
+#include "diagnostics/explain.h"
 #include "diagnostics/history.h"
 #include "textfuncs/funclib.h"
 
@@ -109,6 +113,131 @@ bool Blank(std::u16string_view text) {
   });
 }
 
+// Moves the spans of `explanation`, made of the text that converts, to the
+// input: back across the signs Tidy replaced, and out of a history's
+// combined expression. One span at a time, as a history's mapping sorts and
+// merges the findings it is given. An empty span stays empty, at its mapped
+// place.
+void MapToInput(Explanation& explanation, const TidyResult& tidied, const History* history) {
+  std::vector<Diagnostic> span(1);
+  auto map = [&](size_t& start, size_t& end) {
+    const bool empty = end <= start;
+    span.resize(1);
+    // Mapped as at least one code point, which both mappings need.
+    span[0].start = start;
+    span[0].end = std::max(end, start + 1);
+    tidied.MapToInput(span);
+    if (history != nullptr) history->MapToInput(span);
+    start = span[0].start;
+    end = empty ? start : span[0].end;
+  };
+  for (ExplainGroup& group : explanation.groups) {
+    map(group.start, group.end);
+    for (ExplainItem& item : group.items) map(item.start, item.end);
+  }
+  for (UnconvertedGroups& lost : explanation.unconverted) {
+    size_t end = lost.quote + 1;
+    map(lost.quote, end);
+  }
+}
+
+// Appends `text` (UTF-8) to `out` as a JSON string.
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+// The "explain" object of `boolconv-cli --explain --json`: {converted, root
+// (when converted), groups: [{start, end, items: [{kind, role, operator,
+// start, end, group (for a group)}], readings (for a group that mixes AND
+// and OR): {differ, left_to_right, and_first, or_first}}], outside: [the
+// numbers of the groups that convert under no other and not under the
+// root], unconverted: [{quote, groups, whole_expression}]}. Written as JSON
+// text and parsed once: a deep nest has hundreds of thousands of items,
+// and building each field through the binding costs far more than parsing
+// it.
+std::string ExplanationJson(const Explanation& explanation) {
+  std::string out = "{\"converted\":";
+  out += explanation.converted ? "true" : "false";
+  if (explanation.converted) out += ",\"root\":" + std::to_string(explanation.root);
+  out += ",\"groups\":[";
+  for (size_t g = 0; g < explanation.groups.size(); ++g) {
+    const ExplainGroup& group = explanation.groups[g];
+    if (g > 0) out += ',';
+    out += "{\"start\":" + std::to_string(group.start) + ",\"end\":" + std::to_string(group.end) +
+           ",\"items\":[";
+    for (size_t k = 0; k < group.items.size(); ++k) {
+      const ExplainItem& item = group.items[k];
+      if (k > 0) out += ',';
+      out += "{\"kind\":";
+      out += item.kind == ExplainItem::Kind::kGroup    ? "\"group\""
+             : item.kind == ExplainItem::Kind::kPhrase ? "\"phrase\""
+                                                       : "\"word\"";
+      out += ",\"role\":";
+      AppendJsonString(out, PresenceName(item.presence));
+      out += ",\"operator\":";
+      AppendJsonString(out, item.joined_by);
+      out += ",\"start\":" + std::to_string(item.start) + ",\"end\":" + std::to_string(item.end);
+      if (item.kind == ExplainItem::Kind::kGroup) out += ",\"group\":" + std::to_string(item.group);
+      out += '}';
+    }
+    out += ']';
+    if (group.mixed) {
+      out += ",\"readings\":{\"differ\":";
+      out += group.readings_differ ? "true" : "false";
+      if (!group.left_to_right.empty()) {
+        out += ",\"left_to_right\":";
+        AppendJsonString(out, group.left_to_right);
+        out += ",\"and_first\":";
+        AppendJsonString(out, group.and_first);
+        out += ",\"or_first\":";
+        AppendJsonString(out, group.or_first);
+      }
+      out += '}';
+    }
+    out += '}';
+  }
+  out += "],\"outside\":[";
+  for (size_t k = 0; k < explanation.outside.size(); ++k) {
+    if (k > 0) out += ',';
+    out += std::to_string(explanation.outside[k]);
+  }
+  out += "],\"unconverted\":[";
+  for (size_t k = 0; k < explanation.unconverted.size(); ++k) {
+    const UnconvertedGroups& lost = explanation.unconverted[k];
+    if (k > 0) out += ',';
+    out += "{\"quote\":" + std::to_string(lost.quote) +
+           ",\"groups\":" + std::to_string(lost.groups) + ",\"whole_expression\":";
+    out += lost.whole_expression ? "true}" : "false}";
+  }
+  out += "]}";
+  return out;
+}
+
+// UTF-8 `text` as a JavaScript string, decoded by the browser: the binding's
+// own passing of a std::string first looks at each byte in JavaScript,
+// which for the megabytes of a deep nest's structure costs more than the
+// decoding.
+val JsString(const std::string& text) {
+  const val bytes = val(
+      emscripten::typed_memory_view(text.size(), reinterpret_cast<const uint8_t*>(text.data())));
+  return val::global("TextDecoder").new_().call<val>("decode", bytes);
+}
+
 void SortByPlace(std::vector<Diagnostic>& diagnostics) {
   std::stable_sort(diagnostics.begin(), diagnostics.end(),
                    [](const Diagnostic& a, const Diagnostic& b) {
@@ -135,11 +264,23 @@ void SortByPlace(std::vector<Diagnostic>& diagnostics) {
 // later line referred to, say) does not convert: its findings are listed and
 // "error" names the first. A blank text is the empty expression. Without it,
 // "looksLikeHistory" says whether the text looks like a history, so that the
-// page can offer to read it as one. Never throws.
+// page can offer to read it as one.
+//
+// With options.explain an expression that converts gets "explain"
+// (ExplanationJson): the structure of the text that converted, its spans in
+// code points of the text as given, across Tidy's changes and out of a
+// history's combined expression. With options.explain "json" it comes as
+// that object's JSON text, which a worker passes to the page far faster than
+// the objects of a deep nest. Where memory runs out for it alone, the
+// conversion stands without it. Never throws.
 val Convert(const std::u16string& expression, const val& options) {
   const bool tidy = options["tidy"].isTrue();
   const bool check = options["check"].isTrue();
   const bool read_history = options["history"].isTrue();
+  const val explain_option = options["explain"];
+  const bool explain_as_json =
+      explain_option.isString() && explain_option.as<std::string>() == "json";
+  const bool explain = explain_option.isTrue() || explain_as_json;
   const uint64_t line = read_history ? RequestedLine(options) : 0;
   const size_t max_diagnostics = options["maxDiagnostics"].isNumber()
                                      ? options["maxDiagnostics"].as<size_t>()
@@ -201,6 +342,17 @@ val Convert(const std::u16string& expression, const val& options) {
       Engine().Convert(ToUtf8(input), conversion);
       result.set("operator", std::move(conversion.operator_form));
       result.set("sign", std::move(conversion.sign_form));
+      if (explain) {
+        try {
+          Explanation explanation = Explain(input);
+          MapToInput(explanation, tidied, read_history ? &history : nullptr);
+          const val json = JsString(ExplanationJson(explanation));
+          result.set("explain",
+                     explain_as_json ? json : val::global("JSON").call<val>("parse", json));
+        } catch (const std::bad_alloc&) {
+          // The page says the structure is missing; the two forms stand.
+        }
+      }
     }
   } catch (const std::exception& e) {
     // The engine's error, or memory running out on a huge paste: either way

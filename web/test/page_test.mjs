@@ -21,6 +21,9 @@ const kWorkerThreshold = 64 * 1024;
 const kLargeInputLength = 1 << 20;
 // The page lists this many diagnostics and counts the rest (app.js).
 const kMaxListedDiagnostics = 200;
+// The structure panel draws this many parts, this many levels deep (app.js).
+const kMaxStructureParts = 200;
+const kMaxStructureDepth = 16;
 const kFrameInputLength = 10 * 1024;
 // A strategy line as searchers write them, repeated to make long inputs.
 const kStrategyLine =
@@ -379,9 +382,11 @@ describe('the page', () => {
     const expression = 'NOT animals[mh] AND (do not resuscitate OR DNR)';
     const page = await OpenPage(expression);
     const listed = await page.locator('#diagnostics button').count();
+    const parts = await page.locator('#structure-tree button').count();
+    assert.ok(parts > 0);
     const expected = [
-      'expression', 'convert', 'tidy', ...Array(listed).fill('diagnostic'), 'operator',
-      'copy-operator', 'sign', 'copy-sign'
+      'expression', 'convert', 'tidy', ...Array(listed).fill('diagnostic'), 'copy-structure',
+      ...Array(parts).fill('part'), 'operator', 'copy-operator', 'sign', 'copy-sign'
     ];
     const reached = [];
     for (const _ of expected) {
@@ -391,6 +396,7 @@ describe('the page', () => {
         const style = getComputedStyle(element);
         const visible = style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0;
         const name = element.classList.contains('diagnostic') ? 'diagnostic' :
+            element.classList.contains('part')                ? 'part' :
             element.dataset.copies                            ? `copy-${element.dataset.copies}` :
                                                                 element.id;
         return visible ? name : `${name} (focus not visible)`;
@@ -1089,5 +1095,361 @@ describe('search histories', () => {
     assert.equal((await ReadHistoryView(opened)).combined, combined);
     await AssertHistoryAsCli(opened, history, true);
     await opened.close();
+  });
+});
+
+describe('the structure panel', () => {
+  // The tool's output for `text` as the page converts it: every finding
+  // checked, tidied when `tidy`, read whole or as a search history; with
+  // --json, or with the tree drawn after the forms.
+  function CliRun(text, tidy, history, json) {
+    const args = [
+      ...(json ? ['--json'] : []), '--check', '--explain', ...(tidy ? ['--tidy'] : []),
+      ...(history                 ? ['--history'] :
+              /[\r\n]/.test(text) ? ['--whole'] :
+                                    [])
+    ];
+    const run = spawnSync(kCli, args, {input: `${text}\n`, maxBuffer: 1 << 28});
+    return run.stdout.toString('utf8');
+  }
+
+  // boolconv-cli --explain's tree of `text`: what it writes after the
+  // combined expression of a history and the two forms.
+  function CliTree(text, tidy, {history = false} = {}) {
+    const json = JSON.parse(CliRun(text, tidy, history, true));
+    const combined = history && json.history.combined ? `${json.history.combined}\n` : '';
+    const written = CliRun(text, tidy, history, false);
+    const before = `${combined}${json.operator}\n${json.sign}\n`;
+    assert.ok(written.startsWith(before), written);
+    return written.slice(before.length);
+  }
+
+  // The tool's tree as [depth, line] pairs, its drawing characters read as
+  // depth. Parts deeper than it indents are left out: they are written with
+  // their depth, which the page does not draw.
+  function ToolTree(text) {
+    return text.split('\n')
+        .filter((line) => line && !/^[│ ]*[├└]─ \[depth /.test(line))
+        .map((line) => {
+          const [prefix, indent, branch] = /^((?:│  | {3})*)([├└]─ )?/.exec(line);
+          return [indent.length / 3 + (branch ? 1 : 0), line.slice(prefix.length)];
+        });
+  }
+
+  // The panel's lists as [depth, line] pairs: each part's title (a button's,
+  // or a line's with no place in the input), and for the readings of a
+  // group its title followed by each reading, as the tool writes them on
+  // one line.
+  function ReadTree(page) {
+    return page.evaluate(() => {
+      const tree = document.getElementById('structure-tree');
+      const kTitle = ':scope > button.part > .title, :scope > .title';
+      return [...tree.querySelectorAll('li')]
+          .filter((item) => item.querySelector(kTitle))
+          .map((item) => {
+            let depth = 0;
+            for (let at = item.parentElement; at !== tree; at = at.parentElement) {
+              if (at.tagName === 'UL') ++depth;
+            }
+            const title = item.querySelector(kTitle).textContent;
+            const readings = [...item.querySelectorAll(':scope > .reading-list > li')].map(
+                (reading) => reading.textContent);
+            return [depth, readings.length ? `${title} ${readings.join('; ')}` : title];
+          });
+    });
+  }
+
+  // The structure as Copy puts it on the clipboard.
+  async function CopyStructure(page) {
+    await page.bringToFront();  // the clipboard serves the focused page only
+    await page.evaluate(() => {
+      document.getElementById('status').textContent = '';
+    });
+    await page.getByRole('button', {name: 'Copy structure as text'}).click();
+    await page.waitForFunction(
+        () => document.getElementById('status').textContent === 'Structure copied.');
+    return page.evaluate(() => navigator.clipboard.readText());
+  }
+
+  // The engine's own result for `text` with the page's options, asked for
+  // the structure as an object and as JSON text.
+  function EngineExplain(page, text, options) {
+    return page.evaluate(async ([text, options]) => {
+      window.testEngine ??= await BoolconvEngineScript()();
+      const object = window.testEngine.convert(text, {...options, check: true, explain: true});
+      const json = window.testEngine.convert(text, {...options, check: true, explain: 'json'});
+      return [object.explain, JSON.parse(json.explain)];
+    }, [text, options]);
+  }
+
+  // The text of the input that the highlights marked active cover.
+  function ActiveText(page) {
+    return page.evaluate(
+        () => [...document.querySelectorAll('#backdrop mark.active')]
+                  .map((mark) => mark.textContent.replaceAll('\u2060', ''))
+                  .join(''));
+  }
+
+  // The switch is on offer only for a text that looks like a history, and
+  // off where it is not on offer.
+  async function SetHistory(page, on) {
+    if ((await page.isChecked('#history')) !== on) {
+      await page.getByRole('switch', {name: 'Read as a search history'}).click();
+    }
+  }
+
+  const kTyped = {paste: false, tidy: false};
+  const kPastedTidied = {paste: true, tidy: true};
+  const kPastedAsIs = {paste: true, tidy: false};
+  // [name, text, how it reaches the page]
+  const kTrees = [
+    ['AND and OR mixed', 'a OR b AND c', kTyped],
+    ['bare terms with none required', 'a OR b NOT c', kTyped],
+    ['nested groups, an excluded group', '((a b) or (c d)) e NOT (x OR y)', kTyped],
+    [
+      'phrases, emoji and other scripts', '😀 "heart failure" OR café AND (日本語 OR Ελληνικά)',
+      kTyped
+    ],
+    [
+      'too long a mix to write its readings', 'a OR b AND c OR d AND e OR f AND g OR h AND i',
+      kTyped
+    ],
+    ['an unclosed quote', '(adult OR "Tai Ji[mh] OR exercise) AND balance', kTyped],
+    ['groups that convert inside an unconverted expression', '"a (b c) d', kTyped],
+    ['a single word converts no group', 'asthma', kTyped],
+    [
+      'invisible characters and a long term, as they stand',
+      `a\tb OR ${'x'.repeat(60)} OR c\u00a0d\u200be`, kPastedAsIs
+    ],
+    ['line breaks, as they stand', '(asthma\r\nOR wheez*) AND\nchild*', kPastedAsIs],
+    [
+      'typographic quotes and a line break, tidied',
+      '(“heart failure” OR “cardiac failure”)\r\nAND adult', kPastedTidied
+    ],
+  ];
+  let page;
+  before(async () => {
+    page = await OpenPage();
+  });
+  after(() => page.close());
+
+  for (const [name, text, {paste, tidy}] of kTrees) {
+    test(`${name}: the parts and their words are the tool's`, async () => {
+      await SetHistory(page, false);
+      await SetTidy(page, tidy);
+      const entered = await Enter(page, text, {paste});
+      const drawn = CliTree(entered, tidy);
+      assert.deepEqual(await ReadTree(page), ToolTree(drawn));
+      assert.equal(await CopyStructure(page), drawn);
+      // The engine gives the tool's structure, spans and all.
+      const expected = JSON.parse(CliRun(entered, tidy, false, true)).explain;
+      assert.deepEqual(await EngineExplain(page, entered, {tidy}), [expected, expected]);
+      assert.deepEqual(page.errors, []);
+    });
+  }
+
+  test(
+      'a history: the combined expression\'s structure, its terms in the pasted lines',
+      async () => {
+        await SetHistory(page, false);
+        await SetTidy(page, true);
+        const history = '1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2\n4 child*\n5 3 AND 4';
+        await Enter(page, history, {paste: true});
+        await SetHistory(page, true);
+        const drawn = CliTree(history, true, {history: true});
+        assert.deepEqual(await ReadTree(page), ToolTree(drawn));
+        assert.equal(await CopyStructure(page), drawn);
+        const expected = JSON.parse(CliRun(history, true, true, true)).explain;
+        assert.deepEqual(
+            await EngineExplain(page, history, {tidy: true, history: true}), [expected, expected]);
+        await SetHistory(page, false);
+      });
+
+  test('terms that Tidy or a history moves keep their text and place', async () => {
+    // [text, history, the tree, [a part's title, the text it highlights]]
+    const kMoved = [
+      // A sign Tidy takes away shifts the terms after it.
+      ['a +b -c', false, 'all of\n├─ a\n├─ b\n└─ none of: c\n', [['b', 'b'], ['none of: c', 'c']]],
+      [
+        'x “a b” +c d', false, 'all of: x, “a b”, c, d\n',
+        [['all of: x, “a b”, c, d', 'x “a b” +c d']]
+      ],
+      // A line combined ahead of an earlier one.
+      [
+        '1 x\n2 y\n3 longword OR z\n4 3 AND 1', true, 'all of\n├─ any of: longword, z\n└─ x\n',
+        [['any of: longword, z', 'longword OR z'], ['x', 'x']]
+      ],
+    ];
+    await SetHistory(page, false);
+    await SetTidy(page, true);
+    for (const [text, history, tree, highlights] of kMoved) {
+      await Enter(page, text, {paste: true});
+      await SetHistory(page, history);
+      assert.equal(await CopyStructure(page), tree, text);
+      assert.equal(CliTree(text, true, {history}), tree, text);
+      for (const [title, highlighted] of highlights) {
+        await page.locator('#structure-tree button.part').filter({hasText: title}).last().focus();
+        assert.equal(await ActiveText(page), highlighted, `${text}: ${title}`);
+      }
+      await SetHistory(page, false);
+    }
+  });
+
+  test('a part with the focus or the pointer on it highlights its place', async () => {
+    await SetHistory(page, false);
+    await SetTidy(page, false);
+    const expression = '😀 x (a OR b) NOT "c d"';
+    await Enter(page, expression);
+    // [part, the text it highlights], in the order Tab reaches them.
+    const kParts = [
+      ['all of', expression],
+      ['😀', '😀'],
+      ['x', 'x'],
+      ['any of: a, b', 'a OR b'],
+      ['none of: "c d"', '"c d"'],
+    ];
+    await page.focus('#copy-structure');
+    for (const [title, highlighted] of kParts) {
+      await page.keyboard.press('Tab');
+      assert.deepEqual(
+          [await page.evaluate(() => document.activeElement.textContent), await ActiveText(page)],
+          [title, highlighted]);
+    }
+    // The pointer's part is highlighted while it is there, then the focus's.
+    await page.locator('#structure-tree button.part').filter({hasText: /^x$/}).hover();
+    assert.equal(await ActiveText(page), 'x');
+    await page.mouse.move(0, 0);
+    assert.equal(await ActiveText(page), '"c d"');
+    // Activated, the part is selected in the input.
+    await page.keyboard.press('Enter');
+    assert.deepEqual(
+        await page.evaluate(() => {
+          const input = document.activeElement;
+          return [input.id, input.value.slice(input.selectionStart, input.selectionEnd)];
+        }),
+        ['expression', '"c d"']);
+    assert.equal(await ActiveText(page), '');
+    // The findings' highlights are as they were.
+    AssertSameAsCli(await ReadPage(page), expression, false);
+  });
+
+  test('a group that databases read differently is marked and shows each reading', async () => {
+    await SetHistory(page, false);
+    await SetTidy(page, false);
+    // [text, the readings of its outer group, or null where it mixes no AND and OR]
+    const kGroups = [
+      ['a OR b AND c', JSON.parse(CliRun('a OR b AND c', false, false, true)).explain.groups[0]],
+      ['(a OR b) AND c', null],
+    ];
+    for (const [text, group] of kGroups) {
+      await Enter(page, text);
+      const root = page.locator('#structure-tree > li > button.part');
+      const readings = page.locator('#structure-tree li.readings');
+      if (group === null) {
+        assert.deepEqual(
+            [await root.locator('.differ').count(), await readings.count()], [0, 0], text);
+        continue;
+      }
+      assert.ok(group.readings.differ);
+      // Said in words, not by colour alone, where the group's title is.
+      assert.equal(await root.textContent(), 'all of read differently');
+      assert.ok(await root.locator('.differ').isVisible());
+      assert.equal(
+          await readings.locator('> button').textContent(),
+          'databases read this group differently:');
+      assert.deepEqual(
+          await readings.locator('.reading-list > li')
+              .evaluateAll(
+                  (items) => items.map((item) => [...item.children].map((e) => e.textContent))),
+          [
+            ['left to right (PubMed)', group.readings.left_to_right],
+            ['AND before OR (most)', group.readings.and_first],
+            ['OR before AND (Scopus)', group.readings.or_first],
+          ]);
+      assert.ok(await readings.locator('.reading-list').isVisible());
+    }
+  });
+
+  test('shown only for an expression that converts', async () => {
+    await SetHistory(page, false);
+    await SetTidy(page, false);
+    const Shown = () => page.locator('#structure').isVisible();
+    await Enter(page, 'a b');
+    assert.equal(await Shown(), true);
+    await Enter(page, 'a)) or ((b');
+    assert.equal(await Shown(), false);
+    await Enter(page, '');
+    assert.equal(await Shown(), false);
+    await Enter(page, 'a b');
+    assert.equal(await Shown(), true);
+  });
+
+  test('deeper than 16 levels: drawn to 16, with a note; Copy gives them all', async () => {
+    await SetHistory(page, false);
+    await SetTidy(page, false);
+    const MaxDepth = () => page.evaluate(() => {
+      const tree = document.getElementById('structure-tree');
+      let most = 0;
+      for (const item of tree.querySelectorAll('li')) {
+        let depth = 0;
+        for (let at = item.parentElement; at !== tree; at = at.parentElement) {
+          if (at.tagName === 'UL' && !at.classList.contains('reading-list')) ++depth;
+        }
+        most = Math.max(most, depth);
+      }
+      return most;
+    });
+    const kNote = /^Parts more than 16 levels deep are not drawn here\. Copy gives the whole/;
+
+    const nest = `${'a ('.repeat(40)}b${')'.repeat(40)}`;
+    await Enter(page, nest, {paste: true});
+    const drawn = CliTree(nest, false);
+    assert.match(drawn, /\[depth 39\] all of: a, b\n$/);
+    assert.deepEqual(await ReadTree(page), ToolTree(drawn));
+    assert.equal(await MaxDepth(), kMaxStructureDepth);
+    assert.match(await page.textContent('#structure-more'), kNote);
+    assert.ok(await page.locator('#structure-tree .deeper').isVisible());
+    assert.equal(await CopyStructure(page), drawn);
+    // On a phone, the deepest level drawn still fits.
+    await page.setViewportSize({width: 360, height: 740});
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 360));
+    await page.setViewportSize({width: 1280, height: 720});
+
+    // 100,000 levels, which the worker converts, draw no deeper.
+    const deep = `${'a ('.repeat(100000)}b${')'.repeat(100000)}`;
+    const started = Date.now();
+    await Enter(page, deep, {paste: true});
+    assert.ok(Date.now() - started < 30000, `${Date.now() - started} ms`);
+    assert.equal(await page.getAttribute('#operator', 'data-converted-by'), 'worker');
+    assert.equal(await MaxDepth(), kMaxStructureDepth);
+    assert.match(await page.textContent('#structure-more'), kNote);
+    // Each level an "a" and a group: the root and two parts a level.
+    assert.equal(
+        await page.locator('#structure-tree button.part').count(), 2 * kMaxStructureDepth + 1);
+    // The page goes on at once.
+    await Enter(page, 'a b');
+    assert.deepEqual(await ReadTree(page), [[0, 'all of: a, b']]);
+    assert.equal(await page.locator('#structure-more').isVisible(), false);
+    assert.deepEqual(page.errors, []);
+  });
+
+  test('a long paste under a strict content policy: from the worker, the first parts', async () => {
+    const strict = await OpenPage('', strictServer.url);
+    await SetTidy(strict, false);
+    const text = kStrategyLine.repeat(Math.ceil(70 * 1024 / kStrategyLine.length));
+    const entered = await Enter(strict, text, {paste: true});
+    assert.equal(await strict.getAttribute('#operator', 'data-converted-by'), 'worker');
+    const drawn = CliTree(entered, false);
+    const parts = await ReadTree(strict);
+    assert.equal(parts.length, kMaxStructureParts);
+    assert.deepEqual(parts, ToolTree(drawn).slice(0, kMaxStructureParts));
+    assert.equal(
+        await strict.textContent('#structure-more'),
+        `Only the first ${
+            kMaxStructureParts} parts are drawn here. Copy gives the whole structure ` +
+            'as text.');
+    assert.equal(await CopyStructure(strict), drawn);
+    assert.deepEqual([strict.errors, strict.consoleErrors], [[], []]);
+    await strict.close();
   });
 });
