@@ -113,34 +113,6 @@ bool Blank(std::u16string_view text) {
   });
 }
 
-// Moves the spans of `explanation`, made of the text that converts, to the
-// input: back across the signs Tidy replaced, and out of a history's
-// combined expression. One span at a time, as a history's mapping sorts and
-// merges the findings it is given. An empty span stays empty, at its mapped
-// place.
-void MapToInput(Explanation& explanation, const TidyResult& tidied, const History* history) {
-  std::vector<Diagnostic> span(1);
-  auto map = [&](size_t& start, size_t& end) {
-    const bool empty = end <= start;
-    span.resize(1);
-    // Mapped as at least one code point, which both mappings need.
-    span[0].start = start;
-    span[0].end = std::max(end, start + 1);
-    tidied.MapToInput(span);
-    if (history != nullptr) history->MapToInput(span);
-    start = span[0].start;
-    end = empty ? start : span[0].end;
-  };
-  for (ExplainGroup& group : explanation.groups) {
-    map(group.start, group.end);
-    for (ExplainItem& item : group.items) map(item.start, item.end);
-  }
-  for (UnconvertedGroups& lost : explanation.unconverted) {
-    size_t end = lost.quote + 1;
-    map(lost.quote, end);
-  }
-}
-
 // Appends `text` (UTF-8) to `out` as a JSON string.
 void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
@@ -345,7 +317,7 @@ val Convert(const std::u16string& expression, const val& options) {
       if (explain) {
         try {
           Explanation explanation = Explain(input);
-          MapToInput(explanation, tidied, read_history ? &history : nullptr);
+          MapToInput(explanation, &tidied, read_history ? &history : nullptr);
           const val json = JsString(ExplanationJson(explanation));
           result.set("explain",
                      explain_as_json ? json : val::global("JSON").call<val>("parse", json));
