@@ -382,7 +382,7 @@ class Reader {
       const Number bare = LeadingNumber(word);
       const bool is_number = bare.digits > 0 && bare.digits == word.size();
       if (!is_number && prefixed_number(word).digits == 0 && OperatorKindOf(word) == 0 &&
-          !IsRangeCommand(word)) {
+          !IsRangeCommand(word) && !IsBraceOperator(word) && BraceRange(word).empty()) {
         combines_only = false;
         break;
       }
@@ -421,6 +421,17 @@ class Reader {
         // line's reference puts it in a pair.
         RangeCommand(line, word, line.origins[token.begin], tokens.size() > 1);
         copied = token.end;
+        continue;
+      }
+      // The Cochrane Library's "{OR #1-#5}": a range in braces.
+      if (combines_only && IsBraceOperator(word) && k + 1 < tokens.size() &&
+          !BraceRange(text_of(tokens[k + 1])).empty()) {
+        text_until(token.begin);
+        std::u16string range(word.substr(1));  // "OR" or "AND"
+        range += u'/';
+        range += BraceRange(text_of(tokens[k + 1]));
+        RangeCommand(line, range, line.origins[token.begin], tokens.size() > 2);
+        copied = tokens[++k].end;
       }
     }
     text_until(units.size());
@@ -443,6 +454,30 @@ class Reader {
   static int OperatorKindOf(std::u16string_view word) {
     return EqualsFolded(word, "and") || EqualsFolded(word, "or") || EqualsFolded(word, "not") ? 1
                                                                                               : 0;
+  }
+
+  // "{OR" or "{AND", which opens a range of the Cochrane Library.
+  static bool IsBraceOperator(std::u16string_view word) {
+    return word.size() > 1 && word[0] == u'{' &&
+           (EqualsFolded(word.substr(1), "or") || EqualsFolded(word.substr(1), "and"));
+  }
+
+  // "#1-#5}", the range that closes "{OR #1-#5}", as "1-5"; empty for any
+  // other word.
+  static std::u16string BraceRange(std::u16string_view word) {
+    if (word.size() < 3 || word[0] != u'#' || word.back() != u'}') return {};
+    const std::u16string_view inside = word.substr(1, word.size() - 2);
+    const Number from = LeadingNumber(inside);
+    if (from.digits == 0) return {};
+    std::u16string range(inside.substr(0, from.digits));
+    if (from.digits == inside.size()) return range;
+    const std::u16string_view rest = inside.substr(from.digits);
+    if (rest.size() < 3 || rest[0] != u'-' || rest[1] != u'#') return {};
+    const Number to = LeadingNumber(rest.substr(2));
+    if (to.digits == 0 || to.digits + 2 != rest.size()) return {};
+    range += u'-';
+    range += rest.substr(2);
+    return range;
   }
 
   // Ovid's "or/1-3,5" and "and/2,4".

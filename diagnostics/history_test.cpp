@@ -62,6 +62,10 @@ TEST(HistoryTest, HashNumbered) {
        u"(MeSH descriptor: [Asthma] explode all trees) OR (wheez*:ti,ab,kw)",
        {"history-counts"}},
       {u"#1 asthma\n#2 #1 AND child*", u"(asthma) AND child*", {}},
+      // the Cochrane Library's ranges in braces
+      {u"#1 asthma\n#2 wheez*\n#3 {OR #1-#2}\n#4 child*\n#5 #3 AND #4",
+       u"((asthma) OR (wheez*)) AND (child*)",
+       {}},
       {u"Search,Query,Items found,Time\n3,\"#1 OR #2\",1500,10:02:11\n"
        u"2,\"\"\"wheeze\"\"[tiab]\",567,10:01:40\n1,asthma[mh],1234,10:01:02",
        u"(asthma[mh]) OR (\"wheeze\"[tiab])",
