@@ -116,6 +116,18 @@ std::u16string_view WordsInOrder::Around(size_t at) {
   return text_.substr(start_, end_ - start_);
 }
 
+bool StartsWithFolded(std::u16string_view text, std::string_view word) {
+  if (text.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (LowerAscii(text[i]) != static_cast<char16_t>(word[i])) return false;
+  }
+  return true;
+}
+
+bool EqualsFolded(std::u16string_view text, std::string_view word) {
+  return text.size() == word.size() && StartsWithFolded(text, word);
+}
+
 std::vector<size_t> CodePointsBefore(std::u16string_view text) {
   std::vector<size_t> before(text.size() + 1);
   size_t code_points = 0;

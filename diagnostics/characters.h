@@ -14,6 +14,17 @@
 
 namespace boolconv::diagnostics {
 
+// ASCII letter case and digits, as the converter's operator words and the
+// databases' codes are written.
+inline bool IsAsciiDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
+inline constexpr char16_t LowerAscii(char16_t unit) {
+  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit | 0x20) : unit;
+}
+// Whether `text` begins with, or equals, `word` (lower-case ASCII) in any
+// ASCII letter case.
+bool StartsWithFolded(std::u16string_view text, std::string_view word);
+bool EqualsFolded(std::u16string_view text, std::string_view word);
+
 // For each unit of `text`, and for its end, how many code points come
 // before it: positions in units turned into positions in code points.
 std::vector<size_t> CodePointsBefore(std::u16string_view text);

@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <array>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -197,24 +195,6 @@ void CheckParentheses(const Survey& survey, std::vector<Diagnostic>& out) {
 
 // ---------------------------------------------------------------------------
 // Groups, as the converter reads them.
-
-// Text cut at `kLimit` units, kept without allocating.
-template <size_t kLimit>
-class CutText {
- public:
-  void Append(std::u16string_view more) {
-    const size_t taken = std::min(more.size(), kLimit - size_);
-    std::copy_n(more.begin(), taken, units_.begin() + static_cast<ptrdiff_t>(size_));
-    size_ += taken;
-  }
-  bool empty() const { return size_ == 0; }
-  size_t size() const { return size_; }
-  std::u16string_view view() const { return {units_.data(), size_}; }
-
- private:
-  std::array<char16_t, kLimit> units_;
-  size_t size_ = 0;
-};
 
 std::string_view OperatorName(OperatorKind kind) {
   switch (kind) {

@@ -20,17 +20,10 @@ constexpr size_t kLeastRefusedUnits = size_t{1} << 20;
 
 enum class Numbering { kPlain, kHash, kLetterS };
 
-bool IsDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
 bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
-char16_t Lower(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit | 0x20 : unit; }
-
-bool EqualsFolded(std::u16string_view text, std::string_view word) {
-  if (text.size() != word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    if (Lower(text[i]) != static_cast<char16_t>(word[i])) return false;
-  }
-  return true;
-}
+using diagnostics::EqualsFolded;
+using diagnostics::IsAsciiDigit;
+using diagnostics::LowerAscii;
 
 // The number of digits at the start of `text`, and their value.
 struct Number {
@@ -41,7 +34,7 @@ Number LeadingNumber(std::u16string_view text) {
   constexpr size_t kMostDigits = 9;
   Number number;
   while (number.digits < text.size() && number.digits < kMostDigits &&
-         IsDigit(text[number.digits])) {
+         IsAsciiDigit(text[number.digits])) {
     number.value = number.value * 10 + (text[number.digits] - u'0');
     ++number.digits;
   }
@@ -150,7 +143,7 @@ class Reader {
     if (rest[0] == u'#') {
       numbering = Numbering::kHash;
       skip = 1;
-    } else if (rest[0] == u'S' && rest.size() > 1 && IsDigit(rest[1])) {
+    } else if (rest[0] == u'S' && rest.size() > 1 && IsAsciiDigit(rest[1])) {
       numbering = Numbering::kLetterS;
       skip = 1;
     }
@@ -168,7 +161,8 @@ class Reader {
     if (!numbered) {
       // A rule of stars or dashes under the history continues nothing.
       const bool words = std::any_of(rest.begin(), rest.end(), [](char16_t unit) {
-        return IsDigit(unit) || (Lower(unit) >= u'a' && Lower(unit) <= u'z') || unit >= 0x80;
+        return IsAsciiDigit(unit) || (LowerAscii(unit) >= u'a' && LowerAscii(unit) <= u'z') ||
+               unit >= 0x80;
       });
       if (!lines_.empty() && words && continues_) Continue(lines_.back(), at, end);
       return;
@@ -208,7 +202,7 @@ class Reader {
     if (at == start || text_[at - 1] != u')') return kNone;
     --at;
     const size_t digits_end = at;
-    while (at > start && (IsDigit(text_[at - 1]) || text_[at - 1] == u',')) --at;
+    while (at > start && (IsAsciiDigit(text_[at - 1]) || text_[at - 1] == u',')) --at;
     if (at == digits_end || at == start || text_[at - 1] != u'(') return kNone;
     --at;
     if (at == start || !IsBlank(text_[at - 1])) return kNone;
@@ -486,8 +480,9 @@ class Reader {
     if (slash == std::u16string_view::npos || slash + 1 >= word.size()) return false;
     const std::u16string_view op = word.substr(0, slash);
     if (!EqualsFolded(op, "or") && !EqualsFolded(op, "and")) return false;
-    return std::all_of(word.begin() + static_cast<ptrdiff_t>(slash) + 1, word.end(),
-                       [](char16_t unit) { return IsDigit(unit) || unit == u',' || unit == u'-'; });
+    return std::all_of(
+        word.begin() + static_cast<ptrdiff_t>(slash) + 1, word.end(),
+        [](char16_t unit) { return IsAsciiDigit(unit) || unit == u',' || unit == u'-'; });
   }
 
   // Writes "or/1-3,5" as "(#1 OR #2 OR #3 OR #5)", without the outer

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/characters.h"
+
 namespace boolconv::diagnostics {
 namespace {
 
@@ -30,10 +32,6 @@ constexpr Origin kAdded = std::numeric_limits<Origin>::max() >> 1;
 // The converter's spacing passes; longer space runs and deeper nests of
 // empty pairs than these undo are kept in part, here as there.
 constexpr int kNormalizePasses = 10;
-
-constexpr char16_t LowerAscii(char16_t unit) {
-  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-}
 
 // The normalized text, each unit with the position it came from. It begins
 // at `start`: what comes before is spaces that the trimming left out.

@@ -20,26 +20,13 @@ constexpr size_t kMostQuotedWords = 8;
 constexpr char16_t kDoubleQuote = u'"';
 
 bool IsLetter(char16_t unit) { return (unit | 0x20) >= u'a' && (unit | 0x20) <= u'z'; }
-bool IsDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
 bool IsLower(char16_t unit) { return unit >= u'a' && unit <= u'z'; }
 bool IsDash(char16_t unit) { return unit == u'-' || unit == u'\u2013' || unit == u'\u2014'; }
-char16_t Lower(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit | 0x20 : unit; }
 
 bool AllDigits(std::u16string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsAsciiDigit);
 }
 
-// Whether `text` begins with `prefix` (lower case ASCII) in any letter case.
-bool StartsWithFolded(std::u16string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != static_cast<char16_t>(prefix[i])) return false;
-  }
-  return true;
-}
-bool EqualsFolded(std::u16string_view text, std::string_view word) {
-  return text.size() == word.size() && StartsWithFolded(text, word);
-}
 bool Equals(std::u16string_view text, std::string_view word) {
   return text.size() == word.size() && std::equal(word.begin(), word.end(), text.begin());
 }
@@ -60,7 +47,7 @@ bool IsNearOperator(std::u16string_view word) {
 // A tumour stage such as "T1" or "M0", which stands beside "N1" in
 // staging and makes it no proximity operator.
 bool IsStage(std::u16string_view word) {
-  return word.size() >= 2 && (word[0] == u'T' || word[0] == u'M') && IsDigit(word[1]);
+  return word.size() >= 2 && (word[0] == u'T' || word[0] == u'M') && IsAsciiDigit(word[1]);
 }
 
 // Which database writes a proximity operator `word`, or empty when it is
@@ -119,7 +106,7 @@ bool IsFieldCode(std::u16string_view word) {
   const std::u16string_view name = equals ? word.substr(0, word.size() - 1) : word;
   if (name.empty()) return false;
   for (const char16_t unit : name) {
-    if (!IsLetter(unit) && !IsDigit(unit) && unit != u'-' && unit != u'_') return false;
+    if (!IsLetter(unit) && !IsAsciiDigit(unit) && unit != u'-' && unit != u'_') return false;
   }
   if (OperatorWord(name) != OperatorKind::kNone) return false;
   return equals || IsKnownFieldCode(name) || IsSpacedFieldCode(name);
@@ -129,7 +116,7 @@ bool IsFieldCode(std::u16string_view word) {
 // range do, perhaps inside a phrase.
 bool BeginsNumber(std::u16string_view word) {
   const size_t first = !word.empty() && word[0] == kDoubleQuote ? 1 : 0;
-  return first < word.size() && IsDigit(word[first]);
+  return first < word.size() && IsAsciiDigit(word[first]);
 }
 
 bool IsQuote(char16_t unit) {
@@ -139,7 +126,7 @@ bool IsQuote(char16_t unit) {
 bool IsSingleOpen(char16_t unit) { return unit == u'\'' || unit == u'\u2018'; }
 bool IsSingleClose(char16_t unit) { return unit == u'\'' || unit == u'\u2019'; }
 bool IsWordUnit(char16_t unit) {
-  return IsLetter(unit) || IsDigit(unit) || unit == u'*' || unit == u'?' || unit >= 0x80;
+  return IsLetter(unit) || IsAsciiDigit(unit) || unit == u'*' || unit == u'?' || unit >= 0x80;
 }
 
 class GroupSyntax {
@@ -151,7 +138,7 @@ class GroupSyntax {
     for (size_t i = 0; i < words_.size(); ++i) {
       const Word& word = words_[i];
       if (word.role == Role::kOperator && word.operator_word == OperatorKind::kNot &&
-          Lower(text_[word.start]) == u'o') {
+          LowerAscii(text_[word.start]) == u'o') {
         OrNot(i);
       }
       if (word.role != Role::kOperand || word.nested_group) continue;
@@ -260,7 +247,7 @@ class GroupSyntax {
     const std::u16string_view typed = TextOf(word);
     size_t digits = 0;
     while (digits < typed.size() && digits < kLongestOperator &&
-           IsDigit(typed[typed.size() - 1 - digits])) {
+           IsAsciiDigit(typed[typed.size() - 1 - digits])) {
       ++digits;
     }
     if (digits == 0 || typed.size() < digits + 3) return;
@@ -281,8 +268,8 @@ class GroupSyntax {
     const Word& word = words_[i];
     const std::u16string_view typed = TextOf(word);
     // "2010 -2020": a dash glued to the second end.
-    if (i > 0 && Operand(i - 1) && typed.size() >= 2 && IsDash(typed[0]) && IsDigit(typed[1]) &&
-        BeginsNumber(TextOf(words_[i - 1]))) {
+    if (i > 0 && Operand(i - 1) && typed.size() >= 2 && IsDash(typed[0]) &&
+        IsAsciiDigit(typed[1]) && BeginsNumber(TextOf(words_[i - 1]))) {
       Report("range",
              Quote(typed.substr(0, 1)) + " between " + Quote(TextOf(words_[i - 1])) + " and " +
                  Quote(typed.substr(1)) +
@@ -475,7 +462,7 @@ class GroupSyntax {
     const std::u16string_view typed = TextOf(word);
     if (!IsSign(typed[0]) || InsideTag(i)) return;
     const bool lone = typed.size() == 1;
-    if (lone ? !Operand(i + 1) : IsDigit(typed[1]) || IsSign(typed[1])) return;
+    if (lone ? !Operand(i + 1) : IsAsciiDigit(typed[1]) || IsSign(typed[1])) return;
     const bool plus = typed[0] == u'+';
     const std::string_view does = plus ? "requires" : "excludes";
     const std::string shown = Signed(i, typed);
@@ -558,7 +545,7 @@ constexpr std::u16string_view kOrNot = u" or not ";
 bool OrNotAt(std::u16string_view text, size_t at) {
   if (at + kOrNot.size() > text.size()) return false;
   for (size_t k = 0; k < kOrNot.size(); ++k) {
-    if (Lower(text[at + k]) != kOrNot[k]) return false;
+    if (LowerAscii(text[at + k]) != kOrNot[k]) return false;
   }
   return true;
 }
@@ -598,7 +585,7 @@ SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, s
     if (!operand(i + 1)) return SignRepair::kNone;  // a lone sign before a term or group
   } else {
     const char16_t next = text[word.start + 1];
-    if (IsDigit(next) || IsSign(next)) return SignRepair::kNone;
+    if (IsAsciiDigit(next) || IsSign(next)) return SignRepair::kNone;
   }
   if (i > 0 && !words[i - 1].nested_group) {
     // After a number the sign may end a range ("yr=2010 -Current"); after
@@ -608,7 +595,7 @@ SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, s
     const std::u16string_view tail =
         before.substr(before.size() - std::min(before.size(), kLongestFieldCode));
     const size_t open = tail.rfind(u'[');
-    if (IsDigit(before.back()) ||
+    if (IsAsciiDigit(before.back()) ||
         (open != std::u16string_view::npos && tail.find(u']', open) == std::u16string_view::npos)) {
       return SignRepair::kNone;
     }
