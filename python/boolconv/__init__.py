@@ -1,0 +1,103 @@
+"""Converts Boolean search expressions into the operator form and the sign form.
+
+>>> import boolconv
+>>> result = boolconv.convert("a b or c")
+>>> result.operator_form, result.sign_form
+('(a AND b or c)', '(+a +b c)')
+
+An expression holds words, phrases in double quotes, the operators and, or,
+not in any letter case, and parentheses. Besides converting, the package
+checks what a conversion does to an expression (``check``), tidies text
+pasted from documents (``tidy``), shows how an expression is grouped
+(``explain``), reads numbered search histories (``read_history``), and
+converts large streams of expressions on several threads
+(``convert_many``). Positions are indices into the Python string.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Iterator
+from typing import Literal, overload
+
+from . import _boolconv
+from ._boolconv import (
+    Conversion,
+    Diagnostic,
+    ExplainGroup,
+    ExplainItem,
+    Explanation,
+    History,
+    HistoryLine,
+    Tidied,
+    UnconvertedGroups,
+    __version__,
+    check,
+    convert,
+    explain,
+    looks_like_history,
+    read_history,
+    tidy,
+)
+from ._errors import ConversionError
+
+# The types are documented, printed and pickled as boolconv's own.
+for _type in (ExplainGroup, ExplainItem, Explanation,
+              History, HistoryLine, UnconvertedGroups, ConversionError):
+    _type.__module__ = __name__
+del _type
+
+__all__ = [
+    "Conversion",
+    "ConversionError",
+    "Diagnostic",
+    "ExplainGroup",
+    "ExplainItem",
+    "Explanation",
+    "History",
+    "HistoryLine",
+    "Tidied",
+    "UnconvertedGroups",
+    "__version__",
+    "check",
+    "convert",
+    "convert_many",
+    "explain",
+    "looks_like_history",
+    "read_history",
+    "tidy",
+]
+
+
+@overload
+def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
+                 errors: Literal["raise"] = "raise") -> Iterator[Conversion]: ...
+
+
+@overload
+def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
+                 errors: Literal["return"]) -> Iterator[Conversion | ConversionError]: ...
+
+
+def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
+                 errors: Literal["raise", "return"] = "raise"
+                 ) -> Iterator[Conversion] | Iterator[Conversion | ConversionError]:
+    """Converts each expression of an iterable and yields the results in input order.
+
+    The expressions are str, or bytes in UTF-8 (such as the lines of a file
+    opened in binary). They are converted on ``jobs`` threads (default: one
+    per core) without holding the interpreter lock, a batch at a time, while
+    this thread reads the next ones and makes the results. Only a few
+    batches are read ahead, so memory stays flat however long the input.
+
+    A failing expression raises ConversionError in its turn, after every
+    result before it; with ``errors="return"`` it is yielded as a
+    ConversionError instead and the rest go on. Something that is not str
+    or bytes raises TypeError in its turn. Arguments are checked at once.
+    """
+    return _flatten(_boolconv.convert_batches(expressions, jobs, errors=errors))
+
+
+def _flatten(batches: Iterable[list[Conversion | ConversionError]]
+             ) -> Iterator[Conversion | ConversionError]:
+    for batch in batches:
+        yield from batch
