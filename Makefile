@@ -20,6 +20,11 @@ WINDOW_PACKAGES := cmake ninja-build g++ qt6-base-dev
 BUILD_PACKAGES := $(WINDOW_PACKAGES) pkg-config libgtest-dev libgmock-dev \
                   libutfcpp-dev nlohmann-json3-dev \
                   dpkg-dev file desktop-file-utils groff-base lintian
+# The Python package (built by make build where these are present, always
+# for make test, package and bench): Debian's Python headers and pybind11;
+# its tests run on Debian's pytest and mypy, and the scale-out example on
+# Debian's Dask.
+PYTHON_PACKAGES := python3-dev pybind11-dev python3-pytest mypy python3-dask python3-distributed
 BENCH_PACKAGES := libbenchmark-dev libxapian-dev time
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick fonts-dejavu-core
@@ -57,7 +62,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps window-deps node-deps build window web browser-deps test run package \
+.PHONY: all deps window-deps python-deps node-deps build window web browser-deps test run package \
         screenshot bench fuzz sanitize clean format
 
 all: build
@@ -68,10 +73,15 @@ deps:
 window-deps:
 	$(call install_missing,$(WINDOW_PACKAGES))
 
-# Everything: the window, the tool, the tests. Configured on every build (a
-# second or so), so that WERROR and CMAKE_ARGS given on the command line
-# always take effect.
-build: deps
+python-deps:
+	$(call install_missing,$(PYTHON_PACKAGES))
+
+# Everything: the window, the tool, the tests, and the Python package where
+# its packages are present. Configured on every build (a second or so), so
+# that WERROR and CMAKE_ARGS given on the command line always take effect.
+# For make test, package and bench the Python packages are installed first,
+# before the configuring looks for them.
+build: deps $(if $(filter test package bench,$(MAKECMDGOALS)),python-deps)
 	$(CONFIGURE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DBOOLCONV_WERROR=$(WERROR) -DBOOLCONV_BUILD_TESTS=ON -DBOOLCONV_BUILD_CLI=ON \
 	  -DBOOLCONV_WEB_PAGE=$(abspath $(WEB_PAGE)) $(CMAKE_ARGS) >/dev/null
@@ -120,12 +130,13 @@ test: build web browser-deps
 run: window
 	$(BUILD_DIR)/ui/boolconv
 
-# The Debian packages, in $(BUILD_DIR): boolconv (the window), boolconv-cli
-# and libboolconv-dev; install them with apt-get install ./<file>.
+# The Debian packages, in $(BUILD_DIR): boolconv (the window), boolconv-cli,
+# libboolconv-dev and python3-boolconv; install them with
+# apt-get install ./<file>.
 package: build
 	cmake --build $(BUILD_DIR) --target package
 	@ls -1 $(BUILD_DIR)/boolconv_*.deb $(BUILD_DIR)/boolconv-cli_*.deb \
-	  $(BUILD_DIR)/libboolconv-dev_*.deb
+	  $(BUILD_DIR)/libboolconv-dev_*.deb $(BUILD_DIR)/python3-boolconv_*.deb
 
 # The README's picture of the window after a conversion, on a virtual display.
 screenshot: build web browser-deps
@@ -137,7 +148,7 @@ screenshot: build web browser-deps
 FUZZ_SECONDS ?= 300
 
 # -O2, as the shipped build uses. Then the page's size and speed in chromium.
-bench: deps web browser-deps
+bench: deps python-deps web browser-deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	$(CONFIGURE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DBOOLCONV_WERROR=$(WERROR) \
@@ -146,6 +157,7 @@ bench: deps web browser-deps
 	build-bench/bench/boolfuncs_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	build-bench/bench/diagnostics_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bench/cli_bench.sh build-bench
+	PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py build-bench
 	node web/test/measure.mjs $(WEB_PAGE)
 
 fuzz: deps

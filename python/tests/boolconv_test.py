@@ -18,6 +18,8 @@ import pytest
 import boolconv
 
 CLI = os.environ["BOOLCONV_CLI"]
+# A sanitized build preloads its runtime for Python; the tool links its own.
+TOOL_ENVIRONMENT = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
 
 # Pieces of strategies as searchers paste them: database syntax, operators in
 # every case, phrases, typographic quotes, stray parentheses and quotes,
@@ -38,7 +40,8 @@ def generated_expressions(count: int, seed: int) -> list[str]:
 def cli_json(lines: list[str], *options: str) -> list[dict[str, object]]:
     """boolconv-cli's JSON result for each line."""
     completed = subprocess.run([CLI, "--json", *options], input="\n".join(lines) + "\n",
-                               capture_output=True, encoding="utf-8", check=False)
+                               capture_output=True, encoding="utf-8", check=False,
+                               env=TOOL_ENVIRONMENT)
     results = [json.loads(line) for line in completed.stdout.splitlines()]
     assert len(results) == len(lines), completed.stderr
     return results
@@ -269,7 +272,8 @@ HISTORY = "1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2\n4 child*.ti,ab.\n5 3 and 4\
 # Histories and explanations give what the tool's --history and --explain give.
 def test_history_equals_the_tool() -> None:
     completed = subprocess.run([CLI, "--history", "--json", "--check"], input=HISTORY,
-                               capture_output=True, encoding="utf-8", check=False)
+                               capture_output=True, encoding="utf-8", check=False,
+                               env=TOOL_ENVIRONMENT)
     tool = json.loads(completed.stdout)
     history = boolconv.read_history(HISTORY)
     assert history.combined == tool["history"]["combined"]

@@ -9,6 +9,8 @@ import sys
 import pytest
 
 CLI = os.environ["BOOLCONV_CLI"]
+# A sanitized build preloads its runtime for Python; the tool links its own.
+TOOL_ENVIRONMENT = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
 PROGRAM = [sys.executable, "-m", "boolconv"]
 
 # Line ends of every kind, a byte-order mark, a failing line, bytes that are
@@ -25,7 +27,8 @@ INPUTS = {
 
 def run(command: list[str], data: str | bytes, *options: str) -> subprocess.CompletedProcess[bytes]:
     stdin = data.encode() if isinstance(data, str) else data
-    return subprocess.run([*command, *options], input=stdin, capture_output=True, check=False)
+    return subprocess.run([*command, *options], input=stdin, capture_output=True, check=False,
+                          env=TOOL_ENVIRONMENT if command == [CLI] else None)
 
 
 @pytest.mark.parametrize("name", INPUTS)
