@@ -3,7 +3,8 @@
 #
 #   boolconv_<version>_<arch>.deb         the window, its menu entry, icon and man page
 #   boolconv-cli_<version>_<arch>.deb     the command-line tool and its man page; no Qt
-#   libboolconv-dev_<version>_<arch>.deb  the static libraries, headers and CMake package
+#   libboolconv-dev_<version>_<arch>.deb  the static libraries, headers, CMake package
+#                                         and pkg-config file
 #
 # Each holds its copyright and changelog in /usr/share/doc/<package>.
 
@@ -68,8 +69,9 @@ set(CPACK_DEBIAN_LIBBOOLCONV-DEV_PACKAGE_NAME libboolconv-dev)
 set(CPACK_DEBIAN_LIBBOOLCONV-DEV_PACKAGE_SECTION libdevel)
 string(CONCAT CPACK_DEBIAN_LIBBOOLCONV-DEV_DESCRIPTION "${description_common}"
        "This package contains the conversion library for C++ programs: static\n"
-       "libraries, headers and a CMake package configuration, used with\n"
-       "find_package(boolconv) and the target boolconv::engine.")
+       "libraries and headers, a CMake package configuration for\n"
+       "find_package(boolconv) and the target boolconv::engine, and a pkg-config\n"
+       "file for pkg-config --cflags --libs boolconv.")
 
 # `make package_source` must not sweep up build trees and fuzzing output.
 set(CPACK_SOURCE_GENERATOR TGZ)

@@ -1,9 +1,10 @@
 # Builds the Debian packages from the build tree with cpack and checks them:
 # the files of each (no file in two packages, which dpkg would refuse), one
 # version, the dependencies (the window's on Qt; none on Qt for the
-# command-line tool, whose binary must not link Qt either), the desktop
-# entry, manual pages, copyright files and changelogs, and finally lintian,
-# which must report no error and no warning.
+# command-line tool, whose binary must not link Qt either), the folders in
+# the pkg-config file, the desktop entry, manual pages, copyright files and
+# changelogs, and finally lintian, which must report no error and no
+# warning.
 #
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... -DWITH_UI=ON|OFF
 #         -DMULTIARCH=<e.g. x86_64-linux-gnu> -P package_check.cmake
@@ -34,7 +35,8 @@ set(files_libboolconv-dev
     ${lib}/cmake/boolconv/boolconvConfig.cmake
     ${lib}/cmake/boolconv/boolconvConfigVersion.cmake
     ${lib}/cmake/boolconv/boolconvTargets.cmake
-    ${lib}/cmake/boolconv/LICENSE)
+    ${lib}/cmake/boolconv/LICENSE
+    ${lib}/pkgconfig/boolconv.pc)
 if(WITH_UI)
   list(APPEND packages boolconv)
   set(files_boolconv usr/bin/boolconv usr/share/man/man1/boolconv.1.gz
@@ -158,6 +160,14 @@ foreach(library engine textfuncs diagnostics)
     message(FATAL_ERROR "libboolconv_${library}.a is not stripped of debugging information only")
   endif()
 endforeach()
+
+# boolconv.pc names the folders the package installs to, not those it was
+# staged in.
+file(STRINGS ${root}/${lib}/pkgconfig/boolconv.pc pc_folders REGEX "^(prefix|libdir|includedir)=")
+set(expected_folders "prefix=/usr" "libdir=\${prefix}/lib/${MULTIARCH}" "includedir=\${prefix}/include")
+if(NOT pc_folders STREQUAL expected_folders)
+  message(FATAL_ERROR "boolconv.pc's folders are '${pc_folders}', expected '${expected_folders}'")
+endif()
 
 # A valid desktop entry whose Exec= and Icon= name what the package installs.
 if(WITH_UI)
