@@ -73,6 +73,25 @@ string(CONCAT CPACK_DEBIAN_LIBBOOLCONV-DEV_DESCRIPTION "${description_common}"
        "find_package(boolconv) and the target boolconv::engine, and a pkg-config\n"
        "file for pkg-config --cflags --libs boolconv.")
 
+# The Python package, made for one Python version: Debian's policy for an
+# extension module asks for that version of python3 and no later one;
+# dpkg-shlibdeps adds the C and C++ libraries.
+if(BOOLCONV_PYTHON_VERSION)
+  set(CPACK_DEBIAN_PYTHON3-BOOLCONV_PACKAGE_NAME python3-boolconv)
+  set(CPACK_DEBIAN_PYTHON3-BOOLCONV_PACKAGE_SECTION python)
+  string(REGEX REPLACE "^([0-9]+)\\.([0-9]+)$" "\\1.\\2" python_now "${BOOLCONV_PYTHON_VERSION}")
+  string(REGEX REPLACE "^([0-9]+)\\.([0-9]+)$" "\\2" python_minor "${BOOLCONV_PYTHON_VERSION}")
+  math(EXPR python_next "${python_minor} + 1")
+  string(REGEX REPLACE "^([0-9]+)\\..*" "\\1.${python_next}" python_next "${BOOLCONV_PYTHON_VERSION}")
+  set(CPACK_DEBIAN_PYTHON3-BOOLCONV_PACKAGE_DEPENDS
+      "python3 (>= ${python_now}~), python3 (<< ${python_next})")
+  string(CONCAT CPACK_DEBIAN_PYTHON3-BOOLCONV_DESCRIPTION "${description_common}"
+         "This package contains the Python 3 module boolconv: convert, check,\n"
+         "tidy and explain expressions, read numbered search histories, and\n"
+         "convert large streams of expressions on several threads, with typed\n"
+         "results; python3 -m boolconv converts standard input line by line.")
+endif()
+
 # `make package_source` must not sweep up build trees and fuzzing output.
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/fuzz/artifacts/" "\\.deb$")

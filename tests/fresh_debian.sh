@@ -8,7 +8,9 @@
 #      have been installed on the way;
 #   2. make test: every test must pass;
 #   3. make run again, in the folder make test built: the window must open
-#      within START_SECONDS and still be open WINDOW_SECONDS later.
+#      within START_SECONDS and still be open WINDOW_SECONDS later;
+#   4. make package, and apt-get install of python3-boolconv's .deb: Debian's
+#      python3 must then import boolconv from /usr/lib/python3/dist-packages.
 #
 #   sudo tests/fresh_debian.sh [--keep]
 #
@@ -161,6 +163,16 @@ StepMakeTest() {
 StepMakeRunAgain() {
   RunWindow "$start_seconds" "$1"
 }
+# The Python package as a user installs it: make package, apt-get install
+# of its .deb, then Debian's python3 imports it from anywhere.
+StepPythonPackage() {
+  InRoot sh -c 'cd /root/boolconv && make package &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./build/python3-boolconv_*.deb &&
+    cd / && python3 -c "import boolconv; print(boolconv.convert(\"a b or c\"))" &&
+    test "$(python3 -c "import boolconv; print(boolconv.__file__)")" = \
+      /usr/lib/python3/dist-packages/boolconv/__init__.py &&
+    echo "a b or c" | python3 -m boolconv' >"$1" 2>&1
+}
 
 Inside() {
   (($$ == 1)) || Fail "--inside is how the script starts its own steps; run it without"
@@ -172,6 +184,8 @@ Inside() {
   Step make-run-first "make run (offscreen) on the bare root" StepMakeRunFirst
   Step make-test "make test" StepMakeTest
   Step make-run-again "make run (offscreen) in the folder make test built" StepMakeRunAgain
+  Step python-package "make package, then import boolconv from python3-boolconv's .deb" \
+    StepPythonPackage
 }
 
 if [[ ${1:-} == --inside ]]; then

@@ -7,7 +7,12 @@
 # warning.
 #
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... -DWITH_UI=ON|OFF
-#         -DMULTIARCH=<e.g. x86_64-linux-gnu> -P package_check.cmake
+#         -DMULTIARCH=<e.g. x86_64-linux-gnu>
+#         [-DPYTHON_MODULE=<native module file> -DPYTHON_VERSION=3.X [-DPYTHON=<python>]]
+#         -P package_check.cmake
+#
+# With PYTHON_MODULE the package python3-boolconv is expected too; with
+# PYTHON, the module unpacked from it must import and convert.
 #
 # Paths are those Debian prescribes, whatever the build's install folders.
 
@@ -37,6 +42,13 @@ set(files_libboolconv-dev
     ${lib}/cmake/boolconv/boolconvTargets.cmake
     ${lib}/cmake/boolconv/LICENSE
     ${lib}/pkgconfig/boolconv.pc)
+if(PYTHON_MODULE)
+  list(APPEND packages python3-boolconv)
+  set(python_dir usr/lib/python3/dist-packages/boolconv)
+  set(files_python3-boolconv ${python_dir}/__init__.py ${python_dir}/__main__.py
+      ${python_dir}/_errors.py ${python_dir}/_boolconv.pyi ${python_dir}/py.typed
+      ${python_dir}/${PYTHON_MODULE})
+endif()
 if(WITH_UI)
   list(APPEND packages boolconv)
   set(files_boolconv usr/bin/boolconv usr/share/man/man1/boolconv.1.gz
@@ -128,6 +140,11 @@ endforeach()
 # Wayland plugin recommended; the tool and the libraries need no Qt.
 set(depends_boolconv libc6 libstdc\\+\\+6 libqt6core6 libqt6gui6 libqt6widgets6)
 set(depends_boolconv-cli libc6 libstdc\\+\\+6)
+# The Python package: its Python version and no later one, as Debian's
+# policy for extension modules asks.
+string(REPLACE "." "\\." python_version "${PYTHON_VERSION}")
+set(depends_python3-boolconv libc6 libstdc\\+\\+6 "python3 \\(>= ${python_version}~\\)"
+    "python3 \\(<< [0-9.]+\\)")
 foreach(package ${packages})
   foreach(dependency ${depends_${package}})
     if(NOT control_${package} MATCHES "\nDepends:[^\n]*[ ,]${dependency}[ ,\n]")
@@ -150,6 +167,20 @@ run("readelf -d boolconv-cli" ${READELF} -d ${root}/usr/bin/boolconv-cli)
 string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*" needed "${run_output}")
 if(NOT needed MATCHES "libc\\.so\\.6" OR needed MATCHES "Qt")
   message(FATAL_ERROR "boolconv-cli's NEEDED entries:\n${needed}")
+endif()
+
+# The Python module, as unpacked from its package, imports and converts.
+if(PYTHON)
+  # Lines, not ";": the code passes through a CMake list.
+  run("importing the packaged module" ${CMAKE_COMMAND} -E env --unset=PYTHONPATH ${PYTHON} -c
+      "import sys
+sys.path.insert(0, '${root}/usr/lib/python3/dist-packages')
+import boolconv
+assert boolconv.__file__.startswith('${root}'), boolconv.__file__
+print(boolconv.convert('a b or c').sign_form)")
+  if(NOT run_output STREQUAL "(+a +b c)\n")
+    message(FATAL_ERROR "the packaged module converts 'a b or c' to '${run_output}'")
+  endif()
 endif()
 
 # The static libraries ship without debugging information, most of their
