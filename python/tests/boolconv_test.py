@@ -316,3 +316,10 @@ def test_explain_equals_the_tool(expression: str) -> None:
 def test_explain_draws_the_tree() -> None:
     assert str(boolconv.explain("(asthma OR wheez*) NOT adult*")) == (
         "all of\n├─ any of: asthma, wheez*\n└─ none of: adult*\n")
+
+
+# The examples in the package's documentation run as written.
+def test_documented_examples() -> None:
+    import doctest
+
+    assert doctest.testmod(boolconv, raise_on_error=True).attempted >= 2
