@@ -6,6 +6,7 @@
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -16,6 +17,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -161,6 +163,26 @@ py::str StrOf(std::u16string_view text) {
 
 py::str StrOf(std::string_view utf8) { return py::str(utf8.data(), utf8.size()); }
 
+// Lets go of the interpreter lock for its lifetime. Unlike
+// py::gil_scoped_release, its destructor may throw: a daemon thread that
+// takes the lock back while the interpreter shuts down is ended by an
+// unwinding exception, which must pass through here.
+class Unlocked {
+ public:
+  Unlocked() : state_(PyEval_SaveThread()) {}
+  ~Unlocked() noexcept(false) { PyEval_RestoreThread(state_); }
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+
+ private:
+  PyThreadState* state_;
+};
+
+// Past this many bytes of input, a thread's engine and result are made anew
+// after the call, so that one huge expression does not keep its memory for
+// the life of the thread.
+constexpr size_t kKeepMemoryBytes = size_t{1} << 20;
+
 // The engine of the calling thread: an engine serves one conversion at a
 // time, and Python threads may convert at once.
 BoolFuncs& ThreadEngine() {
@@ -245,9 +267,17 @@ PyTypeObject* RecordType(py::module_& module, const char* name, const char* doc,
 py::object Convert(py::handle expression) {
   const std::string_view utf8 = Utf8Of(expression);
   thread_local Conversion result;  // its memory serves the next conversion
+  struct LetGo {                   // after a huge expression, its memory
+    bool huge;
+    ~LetGo() {
+      if (!huge) return;
+      result = Conversion();
+      ThreadEngine() = BoolFuncs();
+    }
+  } let_go{utf8.size() > kKeepMemoryBytes};
   try {
     if (utf8.size() >= kReleaseLockBytes) {
-      const py::gil_scoped_release unlocked;
+      const Unlocked unlocked;
       ThreadEngine().Convert(utf8, result);
     } else {
       ThreadEngine().Convert(utf8, result);
@@ -261,9 +291,9 @@ py::object Convert(py::handle expression) {
 
 // Runs `work` on `text`, without the interpreter lock where that pays.
 template <typename Work>
-auto WithoutLock(const Text& text, Work work) {
+auto WithoutLock(std::u16string_view text, Work work) {
   if (text.size() < kReleaseLockBytes) return work();
-  const py::gil_scoped_release unlocked;
+  const Unlocked unlocked;
   return work();
 }
 
@@ -272,7 +302,11 @@ py::list CheckExpression(py::handle expression) {
   return ListOf(WithoutLock(text, [&] { return Check(text); }));
 }
 
-py::object TidyExpression(py::handle expression, bool capitals) {
+py::object TidyExpression(py::handle expression, py::handle capitals_object) {
+  if (!PyBool_Check(capitals_object.ptr())) {
+    throw py::type_error("capitals must be True or False, not " + TypeName(capitals_object));
+  }
+  const bool capitals = capitals_object.ptr() == Py_True;
   const Text text = TextOf(expression);
   TidyResult tidied =
       WithoutLock(text, [&] { return Tidy(text, {.capitalize_operators = capitals}); });
@@ -283,12 +317,13 @@ py::object TidyExpression(py::handle expression, bool capitals) {
 struct PyExplanation {
   Explanation tree;
   Text text;
+  py::object groups;  // the groups as Python objects, made at the first request
 };
 
 py::object ExplainExpression(py::handle expression) {
   Text text = TextOf(expression);
   Explanation tree = WithoutLock(text, [&] { return Explain(text); });
-  return py::cast(PyExplanation{std::move(tree), std::move(text)});
+  return py::cast(PyExplanation{std::move(tree), std::move(text), {}});
 }
 
 // A history with the text it was read from.
@@ -338,7 +373,7 @@ py::object ExplainHistory(const PyHistory& read) {
   const History& history = read.history;
   Explanation tree = WithoutLock(history.combined, [&] { return Explain(history.combined); });
   MapToInput(tree, nullptr, &history);
-  return py::cast(PyExplanation{std::move(tree), read.text});
+  return py::cast(PyExplanation{std::move(tree), read.text, {}});
 }
 
 // For the benchmark: the seconds the engine alone takes to convert each of
@@ -348,7 +383,7 @@ py::object ExplainHistory(const PyHistory& read) {
 double TimeEngine(const py::list& expressions, int rounds) {
   std::vector<std::string> texts;
   for (const py::handle expression : expressions) texts.emplace_back(Utf8Of(expression));
-  const py::gil_scoped_release unlocked;
+  const Unlocked unlocked;
   Conversion result;
   const auto start = std::chrono::steady_clock::now();
   for (int round = 0; round < rounds; ++round) {
@@ -420,17 +455,18 @@ Converted ConvertBatch(BoolFuncs& engine, Conversion& result, const Batch& batch
   return converted;
 }
 
-// The iterator convert_many returns. The calling thread reads expressions
-// from the iterable and makes the result objects, holding the interpreter
-// lock; the workers convert batches meanwhile, without it. At most one
-// batch per worker and one more are in flight, so memory stays bounded
-// however long the input.
+// convert_many's work. The calling thread reads expressions from the
+// iterable and makes the result objects, holding the interpreter lock; the
+// workers convert batches meanwhile, without it. At most one batch per
+// worker and one more are in flight, so memory stays bounded however long
+// the input. The iterable is handed in by each call, not kept here: the
+// Python generator that calls holds it, where the garbage collector sees
+// every reference.
 class ConvertMany {
  public:
-  ConvertMany(py::iterable expressions, unsigned jobs, bool return_errors)
-      : expressions_(py::iter(expressions)),
-        return_errors_(return_errors),
-        map_(
+  ConvertMany(unsigned jobs, bool return_errors)
+      : return_errors_(return_errors),
+        map_(std::make_unique<Map>(
             jobs,
             [] {
               // The work is copied into a std::function: it holds its engine
@@ -443,16 +479,32 @@ class ConvertMany {
             [this](Converted& converted) {
               ready_.push_back(std::move(converted));
               return true;
-            }) {}
+            })) {}
 
-  // The results of the next converted batch, in input order. With errors
-  // raised, a failing expression ends the list before it, and the next call
-  // raises its error: the caller has had every result before it.
-  py::list Next() {
+  ~ConvertMany() {
+    // In a child process made by fork() the workers do not exist: the map
+    // cannot stop them, and is left behind.
+    if (getpid() != parent_) static_cast<void>(map_.release());
+  }
+
+  ConvertMany(const ConvertMany&) = delete;
+  ConvertMany& operator=(const ConvertMany&) = delete;
+
+  // The results of the next converted batch of `expressions`, in input
+  // order; None at the end. With errors raised, a failing expression ends
+  // the list before it, and the next call raises its error: the caller has
+  // had every result before it.
+  py::object Next(py::handle expressions) {
+    if (getpid() != parent_) {
+      throw std::runtime_error(
+          "convert_many's iterator was started before os.fork(), and its threads stayed in "
+          "the parent process: start a new one in this process");
+    }
     // The lock is let go while waiting for workers, so another thread could
     // call in meanwhile: this object's state is the calling thread's alone.
-    if (busy_)
+    if (busy_) {
       throw py::value_error("convert_many's iterator is already running in another thread");
+    }
     busy_ = true;
     struct Done {
       bool& busy;
@@ -460,14 +512,14 @@ class ConvertMany {
     } done{busy_};
     if (error_) RaiseAndFinish(std::move(error_));
     while (ready_.empty()) {
-      if (finished_) throw py::stop_iteration();
+      if (finished_) return py::none();
       if (!exhausted_) {
-        Batch batch = ReadBatch();
-        const py::gil_scoped_release unlocked;
-        if (!batch.ends.empty()) map_.Add(std::move(batch));
+        Batch batch = ReadBatch(expressions);
+        const Unlocked unlocked;
+        if (!batch.ends.empty()) map_->Add(std::move(batch));
       } else if (!drained_) {
-        const py::gil_scoped_release unlocked;
-        map_.Drain();
+        const Unlocked unlocked;
+        map_->Drain();
         drained_ = true;
       } else if (failure_) {
         // The iterable failed, or gave something not an expression: that
@@ -487,17 +539,19 @@ class ConvertMany {
   }
 
  private:
+  using Map = cli::OrderedParallelMap<Batch, Converted>;
+
   [[noreturn]] void RaiseAndFinish(py::object error) {
     finished_ = true;
     PyErr_SetObject(conversion_error_type, error.ptr());
     throw py::error_already_set();
   }
 
-  Batch ReadBatch() {
+  Batch ReadBatch(py::handle expressions) {
     Batch batch;
     while (batch.ends.size() < kBatchExpressions && batch.text.size() < kBatchBytes) {
       try {
-        PyObject* item = PyIter_Next(expressions_.ptr());
+        PyObject* item = PyIter_Next(expressions.ptr());
         if (item == nullptr) {
           if (PyErr_Occurred()) throw py::error_already_set();
           exhausted_ = true;
@@ -537,16 +591,16 @@ class ConvertMany {
     };
     for (size_t i = 0; i < converted.rows.size(); ++i) {
       const Converted::Row& row = converted.rows[i];
-      std::string_view forms[2] = {next_piece(), {}};
-      if (row.error == 0) forms[1] = next_piece();
+      const std::string_view first = next_piece();  // the operator form, or the error
+      const std::string_view sign_form = row.error == 0 ? next_piece() : std::string_view();
       py::tuple warnings(row.warnings);
       for (size_t w = 0; w < row.warnings; ++w) warnings[w] = StrOf(next_piece());
       if (row.error == 0) {
-        results[i] = ConversionOf(forms[0], forms[1], std::move(warnings), row.warnings_dropped);
+        results[i] = ConversionOf(first, sign_form, std::move(warnings), row.warnings_dropped);
         continue;
       }
       py::object error = py::reinterpret_borrow<py::object>(conversion_error_type)(
-          StrOf(forms[0]), row.error, std::move(warnings));
+          StrOf(first), row.error, std::move(warnings));
       if (return_errors_) {
         results[i] = std::move(error);
         continue;
@@ -558,33 +612,61 @@ class ConvertMany {
     return results;
   }
 
-  py::iterator expressions_;
+  const pid_t parent_ = getpid();
   bool return_errors_;
-  bool exhausted_ = false;  // no more is read from `expressions_`
+  bool exhausted_ = false;  // no more is read from the iterable
   bool drained_ = false;    // every batch read has come back
   bool finished_ = false;   // nothing more comes
   bool busy_ = false;
   py::object error_;  // the ConversionError to raise next
   std::optional<py::error_already_set> failure_;
-  std::deque<Converted> ready_;                    // converted batches, in order
-  cli::OrderedParallelMap<Batch, Converted> map_;  // last: its workers use the members above
+  std::deque<Converted> ready_;  // converted batches, in order
+  std::unique_ptr<Map> map_;     // last: its workers use the members above
 };
 
-std::unique_ptr<ConvertMany> MakeConvertMany(py::iterable expressions, std::optional<int> jobs,
-                                             std::string_view errors) {
-  if (errors != "raise" && errors != "return") {
-    throw py::value_error("errors must be \"raise\" or \"return\", not \"" + std::string(errors) +
-                          "\"");
+// As many threads as boolconv-cli --jobs allows.
+constexpr int kMostJobs = 256;
+
+std::unique_ptr<ConvertMany> MakeConvertMany(py::handle jobs, py::handle errors) {
+  if (!PyUnicode_Check(errors.ptr()) || (py::str(errors).cast<std::string>() != "raise" &&
+                                         py::str(errors).cast<std::string>() != "return")) {
+    throw py::value_error("errors must be \"raise\" or \"return\", not " +
+                          py::repr(errors).cast<std::string>());
   }
   unsigned threads = std::max(std::thread::hardware_concurrency(), 1u);
-  if (jobs) {
-    if (*jobs < 1) throw py::value_error("jobs must be at least 1, not " + std::to_string(*jobs));
-    threads = static_cast<unsigned>(*jobs);
+  if (!jobs.is_none()) {
+    if (!PyLong_Check(jobs.ptr()) || PyBool_Check(jobs.ptr())) {
+      throw py::type_error("jobs must be an int or None, not " + TypeName(jobs));
+    }
+    const long long count = PyLong_AsLongLong(jobs.ptr());
+    if (count == -1 && PyErr_Occurred()) PyErr_Clear();
+    if (count < 1 || count > kMostJobs) {
+      throw py::value_error("jobs must be a number of threads from 1 to " +
+                            std::to_string(kMostJobs) + ", not " +
+                            py::repr(jobs).cast<std::string>());
+    }
+    threads = static_cast<unsigned>(count);
   }
-  return std::make_unique<ConvertMany>(expressions, threads, errors == "return");
+  return std::make_unique<ConvertMany>(threads, py::str(errors).cast<std::string>() == "return");
 }
 
 // --- Representations -----------------------------------------------------------
+
+std::string Draw(const PyExplanation& explanation) {
+  return WithoutLock(explanation.text,
+                     [&] { return DrawExplanation(explanation.tree, explanation.text); });
+}
+
+// Why `history` has no combined expression, as boolconv-cli --history says
+// it: its first error, or that it holds no numbered line; None when it has
+// one.
+py::object HistoryError(const History& history) {
+  if (!history.combined.empty()) return py::none();
+  for (const Diagnostic& d : history.findings) {
+    if (d.severity == Severity::kError) return StrOf(d.message);
+  }
+  return StrOf("The input holds no numbered line.");
+}
 
 std::string_view KindName(ExplainItem::Kind kind) {
   switch (kind) {
@@ -606,6 +688,10 @@ using namespace boolconv::python;
 
 PYBIND11_MODULE(_boolconv, module) {
   module.doc() = "The native part of boolconv; import boolconv instead.";
+  // Each docstring starts with the signature as Python writes it; pybind11's
+  // would name C++ types.
+  py::options options;
+  options.disable_function_signatures();
   // The exception type lives in Python; this module raises it.
   conversion_error_type =
       py::object(py::module_::import("boolconv._errors").attr("ConversionError")).release().ptr();
@@ -627,127 +713,204 @@ PYBIND11_MODULE(_boolconv, module) {
                            {{"expression", "the cleaned expression"},
                             {"repairs", "one Diagnostic per change, at its place in the input"}});
 
-  py::class_<ExplainItem>(module, "ExplainItem")
-      .def_property_readonly("kind", [](const ExplainItem& i) { return KindName(i.kind); })
-      .def_property_readonly("presence",
-                             [](const ExplainItem& i) { return PresenceName(i.presence); })
-      .def_readonly("joined_by", &ExplainItem::joined_by)
-      .def_readonly("start", &ExplainItem::start)
-      .def_readonly("end", &ExplainItem::end)
-      .def_property_readonly("group",
-                             [](const ExplainItem& i) -> py::object {
-                               if (i.kind != ExplainItem::Kind::kGroup) return py::none();
-                               return py::int_(i.group);
-                             })
+  py::class_<ExplainItem>(module, "ExplainItem",
+                          "One item of a group: a word, a phrase or a group.")
+      .def_property_readonly(
+          "kind", [](const ExplainItem& i) { return KindName(i.kind); }, "word, phrase or group")
+      .def_property_readonly(
+          "presence", [](const ExplainItem& i) { return PresenceName(i.presence); },
+          "what the sign form makes of it: required (+), optional (bare) or excluded (-)")
+      .def_readonly("joined_by", &ExplainItem::joined_by,
+                    "the operator before it as the operator form writes it (AND for words "
+                    "written next to each other); empty for the first item")
+      .def_readonly("start", &ExplainItem::start, "where it starts in the expression")
+      .def_readonly("end", &ExplainItem::end, "where it ends (exclusive)")
+      .def_property_readonly(
+          "group",
+          [](const ExplainItem& i) -> py::object {
+            if (i.kind != ExplainItem::Kind::kGroup) return py::none();
+            return py::int_(i.group);
+          },
+          "for a group, its index in Explanation.groups; else None")
       .def("__repr__", [](const ExplainItem& i) {
         return "ExplainItem(kind='" + std::string(KindName(i.kind)) + "', presence='" +
                std::string(PresenceName(i.presence)) + "', start=" + std::to_string(i.start) +
                ", end=" + std::to_string(i.end) + ")";
       });
 
-  py::class_<ExplainGroup>(module, "ExplainGroup")
-      .def_readonly("start", &ExplainGroup::start)
-      .def_readonly("end", &ExplainGroup::end)
-      .def_property_readonly("items", [](const ExplainGroup& g) { return TupleOf(g.items); })
-      .def_readonly("mixed", &ExplainGroup::mixed)
-      .def_readonly("left_to_right", &ExplainGroup::left_to_right)
-      .def_readonly("and_first", &ExplainGroup::and_first)
-      .def_readonly("or_first", &ExplainGroup::or_first)
-      .def_readonly("readings_differ", &ExplainGroup::readings_differ)
+  py::class_<ExplainGroup>(module, "ExplainGroup", "A group the conversion puts in parentheses.")
+      .def_readonly("start", &ExplainGroup::start, "where it starts, at its \"(\" if typed")
+      .def_readonly("end", &ExplainGroup::end, "where it ends (exclusive)")
+      .def_property_readonly(
+          "items", [](const ExplainGroup& g) { return TupleOf(g.items); },
+          "its items, two or more, in order")
+      .def_readonly("mixed", &ExplainGroup::mixed,
+                    "whether it mixes explicit AND (or NOT) with OR, which databases read "
+                    "differently")
+      .def_readonly("left_to_right", &ExplainGroup::left_to_right,
+                    "for a mixed group, its operator form read left to right (PubMed)")
+      .def_readonly("and_first", &ExplainGroup::and_first,
+                    "for a mixed group, read with AND before OR (most databases)")
+      .def_readonly("or_first", &ExplainGroup::or_first,
+                    "for a mixed group, read with OR before AND (Scopus)")
+      .def_readonly("readings_differ", &ExplainGroup::readings_differ,
+                    "whether those readings find different records")
       .def("__repr__", [](const ExplainGroup& g) {
         return "ExplainGroup(start=" + std::to_string(g.start) + ", end=" + std::to_string(g.end) +
                ", items=<" + std::to_string(g.items.size()) + ">)";
       });
 
-  py::class_<UnconvertedGroups>(module, "UnconvertedGroups")
-      .def_readonly("quote", &UnconvertedGroups::quote)
-      .def_readonly("groups", &UnconvertedGroups::groups)
-      .def_readonly("whole_expression", &UnconvertedGroups::whole_expression);
+  py::class_<UnconvertedGroups>(module, "UnconvertedGroups",
+                                "Groups that an unclosed double quote leaves unconverted.")
+      .def_readonly("quote", &UnconvertedGroups::quote, "where the quote stands")
+      .def_readonly("groups", &UnconvertedGroups::groups,
+                    "how many groups: its own and those around it")
+      .def_readonly("whole_expression", &UnconvertedGroups::whole_expression,
+                    "whether the outermost of them is the whole expression")
+      .def("__repr__", [](const UnconvertedGroups& u) {
+        return "UnconvertedGroups(quote=" + std::to_string(u.quote) +
+               ", groups=" + std::to_string(u.groups) +
+               ", whole_expression=" + (u.whole_expression ? "True" : "False") + ")";
+      });
 
-  py::class_<PyExplanation>(module, "Explanation")
-      .def_property_readonly("groups",
-                             [](const PyExplanation& e) { return TupleOf(e.tree.groups); })
-      .def_property_readonly("root",
-                             [](const PyExplanation& e) -> py::object {
-                               if (!e.tree.converted) return py::none();
-                               return py::int_(e.tree.root);
-                             })
-      .def_property_readonly("converted", [](const PyExplanation& e) { return e.tree.converted; })
-      .def_property_readonly("outside",
-                             [](const PyExplanation& e) { return TupleOf(e.tree.outside); })
-      .def_property_readonly("unconverted",
-                             [](const PyExplanation& e) { return TupleOf(e.tree.unconverted); })
-      .def("draw", [](const PyExplanation& e) { return DrawExplanation(e.tree, e.text); })
-      .def("__str__", [](const PyExplanation& e) { return DrawExplanation(e.tree, e.text); });
+  py::class_<PyExplanation>(module, "Explanation",
+                            "How the conversion groups an expression; str() draws it as a tree.")
+      .def_property_readonly(
+          "groups",
+          [](PyExplanation& e) {
+            if (!e.groups) e.groups = TupleOf(e.tree.groups);
+            return e.groups;
+          },
+          "the groups, innermost first: each after the groups it holds")
+      .def_property_readonly(
+          "root",
+          [](const PyExplanation& e) -> py::object {
+            if (!e.tree.converted) return py::none();
+            return py::int_(e.tree.root);
+          },
+          "the index of the group around the whole expression; None when it does not convert")
+      .def_property_readonly(
+          "converted", [](const PyExplanation& e) { return e.tree.converted; },
+          "whether the expression as a whole converts")
+      .def_property_readonly(
+          "outside", [](const PyExplanation& e) { return TupleOf(e.tree.outside); },
+          "indices of converted groups under no other and not under the root")
+      .def_property_readonly(
+          "unconverted", [](const PyExplanation& e) { return TupleOf(e.tree.unconverted); },
+          "the groups each unclosed quote leaves unconverted")
+      .def(
+          "draw", [](const PyExplanation& e) { return Draw(e); },
+          "draw() -> str\n\nThe tree, one item a line, as boolconv-cli --explain draws it.")
+      .def("__str__", [](const PyExplanation& e) { return Draw(e); })
+      .def("__repr__", [](const PyExplanation& e) {
+        return std::string("Explanation(converted=") + (e.tree.converted ? "True" : "False") +
+               ", groups=<" + std::to_string(e.tree.groups.size()) + ">)";
+      });
 
-  py::class_<HistoryLine>(module, "HistoryLine")
-      .def_readonly("number", &HistoryLine::number)
-      .def_property_readonly("expression", [](const HistoryLine& l) { return StrOf(l.expression); })
-      .def_readonly("start", &HistoryLine::start)
-      .def_readonly("end", &HistoryLine::end)
+  py::class_<HistoryLine>(module, "HistoryLine", "One numbered line of a search history.")
+      .def_readonly("number", &HistoryLine::number, "its number, as the history writes it")
+      .def_property_readonly(
+          "expression", [](const HistoryLine& l) { return StrOf(l.expression); },
+          "its search, continuation lines joined by a space")
+      .def_readonly("start", &HistoryLine::start, "where its search starts in the text")
+      .def_readonly("end", &HistoryLine::end, "where it ends (exclusive)")
       .def("__repr__", [](const HistoryLine& l) {
         return "HistoryLine(number=" + std::to_string(l.number) +
                ", expression=" + py::repr(StrOf(l.expression)).cast<std::string>() + ")";
       });
 
-  py::class_<PyHistory>(module, "History")
-      .def_property_readonly("lines", [](const PyHistory& h) { return TupleOf(h.history.lines); })
-      .def_property_readonly("line",
-                             [](const PyHistory& h) -> py::object {
-                               const History& history = h.history;
-                               if (history.converted >= history.lines.size()) return py::none();
-                               return py::int_(history.lines[history.converted].number);
-                             })
-      .def_property_readonly("combined",
-                             [](const PyHistory& h) { return StrOf(h.history.combined); })
-      .def_property_readonly("findings",
-                             [](const PyHistory& h) { return TupleOf(h.history.findings); })
-      .def("check", &CheckHistory)
-      .def("explain", &ExplainHistory);
+  py::class_<PyHistory>(module, "History", "A numbered search history, one line combined.")
+      .def_property_readonly(
+          "lines", [](const PyHistory& h) { return TupleOf(h.history.lines); },
+          "its numbered lines, in order")
+      .def_property_readonly(
+          "line",
+          [](const PyHistory& h) -> py::object {
+            const History& history = h.history;
+            if (history.converted >= history.lines.size()) return py::none();
+            return py::int_(history.lines[history.converted].number);
+          },
+          "the number of the line combined; None when there is none")
+      .def_property_readonly(
+          "combined", [](const PyHistory& h) { return StrOf(h.history.combined); },
+          "the line's expression, each reference replaced by the line it names in "
+          "parentheses; empty when it cannot be combined")
+      .def_property_readonly(
+          "error", [](const PyHistory& h) { return HistoryError(h.history); },
+          "why the history cannot be combined (as boolconv-cli --history says), or None")
+      .def_property_readonly(
+          "findings", [](const PyHistory& h) { return TupleOf(h.history.findings); },
+          "what is wrong with the history: missing lines, cycles, unused lines, ...")
+      .def("check", &CheckHistory,
+           "check() -> list[Diagnostic]\n\nThe findings, and Check's findings on the combined "
+           "expression, at their place in the history's text, sorted.")
+      .def("explain", &ExplainHistory,
+           "explain() -> Explanation\n\nThe combined expression's explanation, its spans in the "
+           "history's text.")
+      .def("__repr__", [](const PyHistory& h) {
+        const History& history = h.history;
+        const std::string line = history.converted < history.lines.size()
+                                     ? std::to_string(history.lines[history.converted].number)
+                                     : "None";
+        return "History(line=" + line + ", lines=<" + std::to_string(history.lines.size()) +
+               ">, combined=" + py::repr(StrOf(history.combined)).cast<std::string>() + ")";
+      });
 
   module.attr("__version__") = BOOLCONV_VERSION;
   module.def("convert", &Convert, py::arg("expression"),
-             R"doc(Converts a Boolean search expression into its two forms.
+             R"doc(convert(expression: str | bytes) -> Conversion
 
-`expression` is a str, or bytes in UTF-8. Returns a Conversion; the
-tokenizer's warnings (an unclosed quote) are in its `warnings`. Raises
-ConversionError for a ")" with no "(" before it (code 1001) and for text
-that is not valid (code 1002: bytes that are not UTF-8, a str holding a lone
-surrogate).)doc");
+Converts a Boolean search expression into its two forms.
+
+`expression` is a str, or bytes in UTF-8. The tokenizer's warnings (an
+unclosed quote) are in the result's `warnings`. Raises ConversionError for
+a ")" with no "(" before it (code 1001) and for text that is not valid
+(code 1002: bytes that are not UTF-8, a str holding a lone surrogate).)doc");
   module.def("check", &CheckExpression, py::arg("expression"),
-             R"doc(Lists what converting `expression` does that its author should know.
+             R"doc(check(expression: str) -> list[Diagnostic]
 
-Returns Diagnostics sorted by position; `start` and `end` index the str.
-Never raises for any text but one holding a lone surrogate.)doc");
+Lists what converting `expression` does that its author should know, sorted
+by position; `start` and `end` index the str. Raises only for a str holding
+a lone surrogate.)doc");
   module.def("tidy", &TidyExpression, py::arg("expression"), py::kw_only(),
              py::arg("capitals") = false,
-             R"doc(Cleans text pasted from documents: line breaks, tabs and other spacing
+             R"doc(tidy(expression: str, *, capitals: bool = False) -> Tidied
+
+Cleans text pasted from documents: line breaks, tabs and other spacing
 characters become spaces, typographic and single quotes around phrases
 become ", "+word" loses its "+" and "term -word" becomes "term NOT word".
 With capitals=True, operators are also written in capitals. Returns the
 cleaned expression and one Diagnostic per repair.)doc");
   module.def("explain", &ExplainExpression, py::arg("expression"),
-             R"doc(How the conversion groups `expression`: its groups, innermost first,
-and what the sign form makes of each item. str(result) draws it as a tree.)doc");
+             R"doc(explain(expression: str) -> Explanation
+
+How the conversion groups `expression`: its groups, innermost first, and
+what the sign form makes of each item. str(result) draws it as a tree.)doc");
   module.def("read_history", &ReadHistoryText, py::arg("text"), py::kw_only(),
              py::arg("line") = py::none(),
-             R"doc(Reads `text` as a numbered search history ("1 asthma", "#2 #1 AND child*",
+             R"doc(read_history(text: str, *, line: int | None = None) -> History
+
+Reads `text` as a numbered search history ("1 asthma", "#2 #1 AND child*",
 "S3 S1 OR S2", Ovid's "or/1-2") and combines line `line` (its number; by
 default the last line no other line uses) into one expression, `combined`.
-Problems with the history are in `findings`; check() adds the findings on
-the combined expression, at their place in `text`.)doc");
+When it cannot, `combined` is empty and `error` says why. Problems with the
+history are in `findings`; check() adds the findings on the combined
+expression, at their place in `text`.)doc");
   module.def(
-      "looks_like_history", [](py::handle text) { return LooksLikeHistory(TextOf(text)); },
+      "looks_like_history",
+      [](py::handle text_object) {
+        const Text text = TextOf(text_object);
+        return WithoutLock(text, [&] { return LooksLikeHistory(text); });
+      },
       py::arg("text"),
-      "Whether `text` looks like a numbered search history rather than one expression.");
+      "looks_like_history(text: str) -> bool\n\nWhether `text` looks like a numbered search "
+      "history rather than one expression.");
 
-  py::class_<ConvertMany>(module, "ConvertBatches",
-                          "Lists of results in input order, one per batch.")
-      .def("__iter__", [](py::object self) { return self; })
-      .def("__next__", &ConvertMany::Next);
+  py::class_<ConvertMany>(module, "Converter", "convert_many's threads and batches.")
+      .def(py::init(&MakeConvertMany), py::arg("jobs"), py::arg("errors"))
+      .def("next_batch", &ConvertMany::Next, py::arg("expressions"),
+           "The results of the next batch read from the iterator `expressions`; None at "
+           "the end.");
   module.def("_time_engine", &TimeEngine, py::arg("expressions"), py::arg("rounds"),
              "For the benchmark: seconds the engine alone takes on `expressions`.");
-  module.def("convert_batches", &MakeConvertMany, py::arg("expressions"),
-             py::arg("jobs") = py::none(), py::kw_only(), py::arg("errors") = "raise",
-             "convert_many's work: lists of results, one per batch.");
 }

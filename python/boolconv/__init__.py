@@ -16,6 +16,7 @@ converts large streams of expressions on several threads
 
 from __future__ import annotations
 
+import json
 from collections.abc import Iterable, Iterator
 from typing import Literal, overload
 
@@ -65,6 +66,7 @@ __all__ = [
     "looks_like_history",
     "read_history",
     "tidy",
+    "to_json",
 ]
 
 
@@ -84,20 +86,49 @@ def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
     """Converts each expression of an iterable and yields the results in input order.
 
     The expressions are str, or bytes in UTF-8 (such as the lines of a file
-    opened in binary). They are converted on ``jobs`` threads (default: one
-    per core) without holding the interpreter lock, a batch at a time, while
-    this thread reads the next ones and makes the results. Only a few
-    batches are read ahead, so memory stays flat however long the input.
+    opened in binary, without their line ends). They are converted on
+    ``jobs`` threads (default: one per core; at most 256) without holding the
+    interpreter lock, a batch at a time, while this thread reads the next
+    ones and makes the results. Only a few batches are read ahead, so memory
+    stays flat however long the input. Inside a program that already runs
+    on several threads, such as a Dask worker, pass ``jobs=1``.
 
     A failing expression raises ConversionError in its turn, after every
     result before it; with ``errors="return"`` it is yielded as a
     ConversionError instead and the rest go on. Something that is not str
-    or bytes raises TypeError in its turn. Arguments are checked at once.
+    or bytes raises TypeError in its turn. The arguments are checked at
+    once: a single str or bytes is refused, as it would be converted
+    character by character.
     """
-    return _flatten(_boolconv.convert_batches(expressions, jobs, errors=errors))
+    if isinstance(expressions, (str, bytes)):
+        raise TypeError("convert_many takes an iterable of expressions, not one "
+                        f"{type(expressions).__name__}: use convert(), or put it in a list")
+    converter = _boolconv.Converter(jobs, errors)
+    return _results(converter, iter(expressions))
 
 
-def _flatten(batches: Iterable[list[Conversion | ConversionError]]
+def _results(converter: _boolconv.Converter, expressions: Iterator[str | bytes]
              ) -> Iterator[Conversion | ConversionError]:
-    for batch in batches:
+    # The iterator lives in this generator's frame, where the garbage
+    # collector sees it, not in the native converter.
+    while (batch := converter.next_batch(expressions)) is not None:
         yield from batch
+
+
+def to_json(result: Conversion | ConversionError) -> str:
+    """The JSON object boolconv-cli --json writes for an expression, on one line.
+
+    {"operator":...,"sign":...,"warnings":[...]} (with "warnings_dropped"
+    after the warnings when some were left out), or, for a failure,
+    {"error":...,"warnings":[...]}; compact, with text other than control
+    characters written as it is.
+    """
+    fields: dict[str, object]
+    if isinstance(result, ConversionError):
+        fields = {"error": result.message, "warnings": list(result.warnings)}
+    else:
+        fields = {"operator": result.operator_form, "sign": result.sign_form,
+                  "warnings": list(result.warnings)}
+        if result.warnings_dropped:
+            fields["warnings_dropped"] = result.warnings_dropped
+    return json.dumps(fields, ensure_ascii=False, separators=(",", ":"))

@@ -9,14 +9,15 @@ JSON object. The exit status is 1 when a line failed.
 from __future__ import annotations
 
 import argparse
+import errno
 import io
-import json
 import os
+import signal
 import sys
 from collections.abc import Iterator
 from typing import BinaryIO, TextIO
 
-from . import ConversionError, Conversion, __version__, convert, convert_many
+from . import Conversion, ConversionError, __version__, convert, convert_many, to_json
 
 PROGRAM = "python3 -m boolconv"
 BYTE_ORDER_MARK = b"\xef\xbb\xbf"
@@ -39,17 +40,6 @@ def _lines(stream: BinaryIO) -> Iterator[bytes]:
         yield line
 
 
-def _json(result: Conversion | ConversionError) -> str:
-    if isinstance(result, ConversionError):
-        fields: dict[str, object] = {"error": result.message, "warnings": list(result.warnings)}
-    else:
-        fields = {"operator": result.operator_form, "sign": result.sign_form,
-                  "warnings": list(result.warnings)}
-        if result.warnings_dropped:
-            fields["warnings_dropped"] = result.warnings_dropped
-    return json.dumps(fields, ensure_ascii=False, separators=(",", ":"))
-
-
 def _write(results: Iterator[Conversion | ConversionError], as_json: bool, flush_each: bool,
            out: TextIO, err: TextIO) -> bool:
     """Writes the results; false when one of them failed."""
@@ -58,7 +48,7 @@ def _write(results: Iterator[Conversion | ConversionError], as_json: bool, flush
         failed = isinstance(result, ConversionError)
         all_converted = all_converted and not failed
         if as_json:
-            out.write(_json(result) + "\n")
+            out.write(to_json(result) + "\n")
         else:
             # Messages come after the output written before them.
             if result.warnings or failed:
@@ -101,11 +91,22 @@ def main(argv: list[str] | None = None) -> int:
     if options.jobs is not None and options.jobs < 1:
         parser.error(f"--jobs needs a number of threads from 1, not {options.jobs}")
 
+    # A closed stream is None in Python; the tool says what it could not do.
+    if sys.stdin is None or sys.stdout is None:
+        if sys.stderr is not None:
+            what = "read standard input" if sys.stdin is None else "write to standard output"
+            print(f"{PROGRAM}: cannot {what}", file=sys.stderr)
+        return 1
+    # A reader that goes away (as `| head` does) ends the program as it ends
+    # boolconv-cli, by SIGPIPE, rather than with a Python error.
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     # UTF-8 whatever the locale, and no translation of line ends: the
-    # tokenizer's warnings hold "\r\n" of their own.
+    # tokenizer's warnings hold "\r\n" of their own. Without standard error,
+    # messages go nowhere, as the tool's do.
     out = io.TextIOWrapper(sys.stdout.buffer, encoding="utf-8", newline="\n")
-    err = io.TextIOWrapper(sys.stderr.buffer, encoding="utf-8", newline="\n",
-                           line_buffering=True)
+    err: TextIO = (io.TextIOWrapper(sys.stderr.buffer, encoding="utf-8", newline="\n",
+                                    line_buffering=True)
+                   if sys.stderr is not None else open(os.devnull, "w", encoding="utf-8"))
     lines = _lines(sys.stdin.buffer)
     interactive = sys.stdin.isatty()
     results = _one_at_a_time(lines) if interactive else convert_many(lines, options.jobs,
@@ -113,13 +114,14 @@ def main(argv: list[str] | None = None) -> int:
     try:
         converted = _write(results, options.json, interactive, out, err)
         out.flush()
-    except BrokenPipeError:
-        # The reader has gone (as with `| head`): stop quietly, and keep
-        # Python from complaining about the closed pipe on exit.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
+    except KeyboardInterrupt:
+        return 130  # Ctrl-C at a terminal: stop quietly, as the tool does
     except OSError as error:
-        err.write(f"{PROGRAM}: cannot write standard output: {error.strerror}\n")
+        if error.errno == errno.EBADF and not isinstance(error, BrokenPipeError):
+            err.write(f"{PROGRAM}: cannot read standard input\n")
+        else:
+            err.write(f"{PROGRAM}: cannot write to standard output\n")
+        # Nothing more reaches standard output, not even at exit.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     return 0 if converted else 1

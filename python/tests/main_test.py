@@ -54,3 +54,18 @@ def test_usage_errors(options: list[str], message: bytes) -> None:
 def test_help_and_version() -> None:
     assert b"usage: python3 -m boolconv" in run(PROGRAM, "", "--help").stdout
     assert run(PROGRAM, "", "--version").stdout.startswith(b"boolconv ")
+
+
+# Closed and full streams: the same messages and exit status as the tool.
+@pytest.mark.parametrize("redirection", ["<&-", ">&-", "2>&-", ">/dev/full"])
+def test_streams_that_fail(redirection: str) -> None:
+    def shell(command: list[str]) -> tuple[int, bytes]:
+        completed = subprocess.run(
+            ["bash", "-c", f"printf 'a b\\n' | \"$@\" {redirection}", "bash", *command],
+            capture_output=True, check=False,
+            env=TOOL_ENVIRONMENT if command == [CLI] else None)
+        return completed.returncode, completed.stderr
+
+    tool, module = shell([CLI]), shell(PROGRAM)
+    assert module[0] == tool[0]
+    assert module[1].replace(b"python3 -m boolconv", b"boolconv-cli") == tool[1]
