@@ -19,8 +19,8 @@ namespace boolconv::cli {
 
 // Hands each input to the next of `threads` workers in turn and the outputs
 // to `consume` in input order, on the caller's thread. At most one input per
-// worker and one more are in flight, so memory stays bounded however long
-// the stream of inputs. When `consume` returns false (say, a write failed),
+// worker and one more are in flight (or `most_in_flight`, if more), so
+// memory stays bounded however long the stream of inputs. When `consume` returns false (say, a write failed),
 // the map stops: later outputs are discarded and no more inputs are taken.
 // An exception thrown by the work reaches the caller from Add or Drain.
 template <typename Input, typename Output>
@@ -34,11 +34,15 @@ class OrderedParallelMap {
   // Starts `threads` (at least 1) workers. Each calls `make_work` once, on
   // its own thread, for the function it runs, so that each can keep state of
   // its own (an engine, say) from one input to the next.
-  OrderedParallelMap(unsigned threads, std::function<Work()> make_work, Consume consume)
+  // A caller that spends long on each output between inputs gives a larger
+  // `most_in_flight`, so that the workers have the next inputs meanwhile.
+  OrderedParallelMap(unsigned threads, std::function<Work()> make_work, Consume consume,
+                     size_t most_in_flight = 0)
       : consume_(std::move(consume)) {
     for (unsigned i = 0; i < std::max(threads, 1u); ++i) {
       workers_.push_back(std::make_unique<Worker>(make_work));
     }
+    most_in_flight_ = std::max(most_in_flight, workers_.size() + 1);
   }
 
   // Stops the workers; inputs they have not started are dropped.
@@ -55,7 +59,7 @@ class OrderedParallelMap {
     next_worker_ = (next_worker_ + 1) % workers_.size();
     // One input more than workers, so that a worker never waits for the
     // consuming of another's output.
-    if (running_.size() > workers_.size()) ConsumeOldest();
+    if (running_.size() >= most_in_flight_) ConsumeOldest();
     return !stopped_;
   }
 
@@ -131,6 +135,7 @@ class OrderedParallelMap {
   Consume consume_;
   std::vector<std::unique_ptr<Worker>> workers_;
   size_t next_worker_ = 0;
+  size_t most_in_flight_ = 0;
   std::deque<std::future<Output>> running_;
   bool stopped_ = false;
 };

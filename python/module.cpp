@@ -15,15 +15,18 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <istream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "cli/input.h"
 #include "cli/ordered_map.h"
 #include "conversion/boolfuncs.h"
 #include "diagnostics/diagnostics.h"
@@ -50,6 +53,11 @@ constexpr size_t kReleaseLockBytes = size_t{16} << 10;
 // coming soon and memory stays small.
 constexpr size_t kBatchExpressions = 1024;
 constexpr size_t kBatchBytes = size_t{256} << 10;
+// Batches in flight per thread. The calling thread spends about as long on
+// a batch's results (making Python objects, and the caller's own work on
+// them) as a worker spends converting it: with a single batch queued per
+// worker, workers would wait for it.
+constexpr size_t kBatchesInFlightPerJob = 3;
 
 // boolconv.ConversionError, defined in Python (boolconv/_errors.py) so that
 // it pickles and documents like any Python exception. Set at import; never
@@ -455,6 +463,47 @@ Converted ConvertBatch(BoolFuncs& engine, Conversion& result, const Batch& batch
   return converted;
 }
 
+// A Python binary file (anything with readinto) as a stream buffer, so that
+// convert_many reads a file's lines as boolconv-cli reads standard input,
+// with the tool's own reader. The file is handed in for each batch and let
+// go after it; reading happens with the interpreter lock held. An exception
+// from the file ends the stream and is kept for the caller.
+class FileBuffer : public std::streambuf {
+ public:
+  void Attach(py::handle file) { file_ = file; }
+  void Detach() { file_ = py::handle(); }
+  std::optional<py::error_already_set>& error() { return error_; }
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    if (!file_ || error_) return traits_type::eof();
+    size_t count = 0;
+    try {
+      const py::object read = file_.attr("readinto")(
+          py::memoryview::from_memory(block_.data(), static_cast<py::ssize_t>(block_.size())));
+      if (read.is_none()) {
+        throw py::value_error("convert_many cannot read a file in non-blocking mode");
+      }
+      count = read.cast<size_t>();
+    } catch (py::error_already_set& e) {
+      error_ = std::move(e);
+    } catch (const std::exception& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+      error_ = py::error_already_set();
+    }
+    if (error_ || count == 0) return traits_type::eof();
+    setg(block_.data(), block_.data(), block_.data() + count);
+    return traits_type::to_int_type(block_[0]);
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = size_t{1} << 20;
+  py::handle file_;
+  std::vector<char> block_ = std::vector<char>(kBlockBytes);
+  std::optional<py::error_already_set> error_;
+};
+
 // convert_many's work. The calling thread reads expressions from the
 // iterable and makes the result objects, holding the interpreter lock; the
 // workers convert batches meanwhile, without it. At most one batch per
@@ -464,8 +513,11 @@ Converted ConvertBatch(BoolFuncs& engine, Conversion& result, const Batch& batch
 // every reference.
 class ConvertMany {
  public:
-  ConvertMany(unsigned jobs, bool return_errors)
+  // With `lines_of_file`, each call hands in a binary file whose lines are
+  // the expressions; otherwise an iterator of them.
+  ConvertMany(unsigned jobs, bool return_errors, bool lines_of_file)
       : return_errors_(return_errors),
+        file_(lines_of_file ? std::make_unique<File>() : nullptr),
         map_(std::make_unique<Map>(
             jobs,
             [] {
@@ -479,7 +531,8 @@ class ConvertMany {
             [this](Converted& converted) {
               ready_.push_back(std::move(converted));
               return true;
-            })) {}
+            },
+            kBatchesInFlightPerJob * jobs)) {}
 
   ~ConvertMany() {
     // In a child process made by fork() the workers do not exist: the map
@@ -514,7 +567,7 @@ class ConvertMany {
     while (ready_.empty()) {
       if (finished_) return py::none();
       if (!exhausted_) {
-        Batch batch = ReadBatch(expressions);
+        Batch batch = file_ ? ReadLines(expressions) : ReadBatch(expressions);
         const Unlocked unlocked;
         if (!batch.ends.empty()) map_->Add(std::move(batch));
       } else if (!drained_) {
@@ -582,6 +635,32 @@ class ConvertMany {
     return batch;
   }
 
+  // The next batch of lines of `file`, read as boolconv-cli reads them.
+  Batch ReadLines(py::handle file) {
+    Batch batch;
+    file_->buffer.Attach(file);
+    struct Detach {
+      FileBuffer& buffer;
+      ~Detach() { buffer.Detach(); }
+    } detach{file_->buffer};
+    std::string_view line;
+    while (batch.ends.size() < kBatchExpressions && batch.text.size() < kBatchBytes) {
+      if (!file_->reader.NextLine(line)) {
+        exhausted_ = true;
+        if (file_->buffer.error()) {
+          failure_ = std::move(file_->buffer.error());
+        } else if (file_->reader.failed()) {
+          PyErr_SetString(PyExc_OSError, "convert_many could not read the file");
+          failure_ = py::error_already_set();
+        }
+        break;
+      }
+      batch.text.append(line);
+      batch.ends.push_back(batch.text.size());
+    }
+    return batch;
+  }
+
   py::list ResultsOf(const Converted& converted) {
     py::list results(converted.rows.size());
     size_t piece = 0;
@@ -621,13 +700,21 @@ class ConvertMany {
   py::object error_;  // the ConversionError to raise next
   std::optional<py::error_already_set> failure_;
   std::deque<Converted> ready_;  // converted batches, in order
-  std::unique_ptr<Map> map_;     // last: its workers use the members above
+  // A file's lines, read with boolconv-cli's reader.
+  struct File {
+    FileBuffer buffer;
+    std::istream stream{&buffer};
+    cli::InputReader reader{stream};
+  };
+  std::unique_ptr<File> file_;
+  std::unique_ptr<Map> map_;  // last: its workers use the members above
 };
 
 // As many threads as boolconv-cli --jobs allows.
 constexpr int kMostJobs = 256;
 
-std::unique_ptr<ConvertMany> MakeConvertMany(py::handle jobs, py::handle errors) {
+std::unique_ptr<ConvertMany> MakeConvertMany(py::handle jobs, py::handle errors,
+                                             bool lines_of_file) {
   if (!PyUnicode_Check(errors.ptr()) || (py::str(errors).cast<std::string>() != "raise" &&
                                          py::str(errors).cast<std::string>() != "return")) {
     throw py::value_error("errors must be \"raise\" or \"return\", not " +
@@ -647,7 +734,8 @@ std::unique_ptr<ConvertMany> MakeConvertMany(py::handle jobs, py::handle errors)
     }
     threads = static_cast<unsigned>(count);
   }
-  return std::make_unique<ConvertMany>(threads, py::str(errors).cast<std::string>() == "return");
+  return std::make_unique<ConvertMany>(threads, py::str(errors).cast<std::string>() == "return",
+                                       lines_of_file);
 }
 
 // --- Representations -----------------------------------------------------------
@@ -907,10 +995,11 @@ expression, at their place in `text`.)doc");
       "history rather than one expression.");
 
   py::class_<ConvertMany>(module, "Converter", "convert_many's threads and batches.")
-      .def(py::init(&MakeConvertMany), py::arg("jobs"), py::arg("errors"))
+      .def(py::init(&MakeConvertMany), py::arg("jobs"), py::arg("errors"),
+           py::arg("lines_of_file") = false)
       .def("next_batch", &ConvertMany::Next, py::arg("expressions"),
-           "The results of the next batch read from the iterator `expressions`; None at "
-           "the end.");
+           "The results of the next batch read from `expressions`, an iterator (or a binary "
+           "file, with lines_of_file); None at the end.");
   module.def("_time_engine", &TimeEngine, py::arg("expressions"), py::arg("rounds"),
              "For the benchmark: seconds the engine alone takes on `expressions`.");
 }

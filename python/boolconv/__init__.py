@@ -16,6 +16,7 @@ converts large streams of expressions on several threads
 
 from __future__ import annotations
 
+import io
 import json
 from collections.abc import Iterable, Iterator
 from typing import Literal, overload
@@ -71,27 +72,34 @@ __all__ = [
 
 
 @overload
-def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
+def convert_many(expressions: Iterable[str | bytes] | io.IOBase,
+                 jobs: int | None = None, *,
                  errors: Literal["raise"] = "raise") -> Iterator[Conversion]: ...
 
 
 @overload
-def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
+def convert_many(expressions: Iterable[str | bytes] | io.IOBase,
+                 jobs: int | None = None, *,
                  errors: Literal["return"]) -> Iterator[Conversion | ConversionError]: ...
 
 
-def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
+def convert_many(expressions: Iterable[str | bytes] | io.IOBase,
+                 jobs: int | None = None, *,
                  errors: Literal["raise", "return"] = "raise"
                  ) -> Iterator[Conversion] | Iterator[Conversion | ConversionError]:
     """Converts each expression of an iterable and yields the results in input order.
 
-    The expressions are str, or bytes in UTF-8 (such as the lines of a file
-    opened in binary, without their line ends). They are converted on
-    ``jobs`` threads (default: one per core; at most 256) without holding the
-    interpreter lock, a batch at a time, while this thread reads the next
-    ones and makes the results. Only a few batches are read ahead, so memory
-    stays flat however long the input. Inside a program that already runs
-    on several threads, such as a Dask worker, pass ``jobs=1``.
+    The expressions are str, or bytes in UTF-8. A file opened in binary
+    (``open(path, "rb")``, ``sys.stdin.buffer``) is read as boolconv-cli
+    reads standard input: each line is an expression, without its "\\n" (and
+    a "\\r" before it), and a byte-order mark at the start is dropped. A
+    file opened as text gives its lines without their line ends too (as its
+    newline setting splits them). They are converted on ``jobs`` threads
+    (default: one per core; at most 256) without holding the interpreter
+    lock, a batch at a time, while this thread reads the next ones and makes
+    the results. Only a few batches are read ahead, so memory stays flat
+    however long the input. Inside a program that already runs on several
+    threads, such as a Dask worker, pass ``jobs=1``.
 
     A failing expression raises ConversionError in its turn, after every
     result before it; with ``errors="return"`` it is yielded as a
@@ -103,11 +111,28 @@ def convert_many(expressions: Iterable[str | bytes], jobs: int | None = None, *,
     if isinstance(expressions, (str, bytes)):
         raise TypeError("convert_many takes an iterable of expressions, not one "
                         f"{type(expressions).__name__}: use convert(), or put it in a list")
-    converter = _boolconv.Converter(jobs, errors)
-    return _results(converter, iter(expressions))
+    if isinstance(expressions, (io.RawIOBase, io.BufferedIOBase)):
+        return _results(_boolconv.Converter(jobs, errors, lines_of_file=True), expressions)
+    if isinstance(expressions, io.TextIOBase):
+        return _results(_boolconv.Converter(jobs, errors), _text_lines(expressions))
+    return _results(_boolconv.Converter(jobs, errors), iter(expressions))
 
 
-def _results(converter: _boolconv.Converter, expressions: Iterator[str | bytes]
+def _text_lines(file: io.TextIOBase) -> Iterator[str]:
+    """The lines of a text file without their line ends, and without a
+    byte-order mark at the start."""
+    first = True
+    for line in file:
+        if line.endswith("\n"):
+            line = line[:-2] if line.endswith("\r\n") else line[:-1]
+        if first:
+            first = False
+            line = line.removeprefix("\ufeff")
+        yield line
+
+
+def _results(converter: _boolconv.Converter,
+             expressions: Iterator[str | bytes] | io.RawIOBase | io.BufferedIOBase
              ) -> Iterator[Conversion | ConversionError]:
     # The iterator lives in this generator's frame, where the garbage
     # collector sees it, not in the native converter.

@@ -107,10 +107,11 @@ def main(argv: list[str] | None = None) -> int:
     err: TextIO = (io.TextIOWrapper(sys.stderr.buffer, encoding="utf-8", newline="\n",
                                     line_buffering=True)
                    if sys.stderr is not None else open(os.devnull, "w", encoding="utf-8"))
-    lines = _lines(sys.stdin.buffer)
+    # At a terminal each line converts as soon as it is typed; otherwise
+    # convert_many reads standard input in large blocks, as the tool does.
     interactive = sys.stdin.isatty()
-    results = _one_at_a_time(lines) if interactive else convert_many(lines, options.jobs,
-                                                                     errors="return")
+    results = (_one_at_a_time(_lines(sys.stdin.buffer)) if interactive
+               else convert_many(sys.stdin.buffer, options.jobs, errors="return"))
     try:
         converted = _write(results, options.json, interactive, out, err)
         out.flush()

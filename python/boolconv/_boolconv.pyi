@@ -1,5 +1,6 @@
 # Types of the native module; boolconv re-exports all of them.
 
+import io
 from collections.abc import Iterator
 from typing import Literal, final
 
@@ -129,9 +130,11 @@ class History:
 
 @final
 class Converter:
-    def __init__(self, jobs: int | None, errors: Literal["raise", "return"]) -> None: ...
+    def __init__(
+        self, jobs: int | None, errors: Literal["raise", "return"], lines_of_file: bool = ...
+    ) -> None: ...
     def next_batch(
-        self, expressions: Iterator[str | bytes]
+        self, expressions: Iterator[str | bytes] | io.RawIOBase | io.BufferedIOBase
     ) -> list[Conversion | ConversionError] | None: ...
 
 def convert(expression: str | bytes) -> Conversion: ...

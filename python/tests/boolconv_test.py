@@ -5,14 +5,17 @@ must index the Python string."""
 from __future__ import annotations
 
 import gc
+import io
 import itertools
 import json
 import os
+import pathlib
 import pickle
 import random
 import re
 import subprocess
 import sys
+import typing
 from collections.abc import Iterator
 from concurrent.futures import ThreadPoolExecutor
 
@@ -235,6 +238,56 @@ def test_convert_many_passes_on_the_iterables_error_in_turn() -> None:
     assert len(list(itertools.islice(boolconv.convert_many(["a", 1, "b"]), 1))) == 1
     with pytest.raises(TypeError, match="not int"):
         list(boolconv.convert_many(["a", 1, "b"]))
+
+
+# A file is read as the tool reads standard input, whichever way it is
+# opened: lines without their line ends, a byte-order mark at the start
+# dropped. Bytes that are not UTF-8 fail in their turn, in binary.
+FILE_BYTES = ("\ufeff" + "\r\n".join(EXPRESSIONS[:500]) + "\n" + "\n".join(EXPRESSIONS[500:])
+              + "\nlast line without an end").encode()
+
+
+@pytest.mark.parametrize("opened", ["binary", "buffered", "text", "text without translation"])
+def test_convert_many_reads_files(opened: str, tmp_path: pathlib.Path) -> None:
+    path = tmp_path / "log.txt"
+    path.write_bytes(FILE_BYTES + (b"\n\xff bad\nok" if "text" not in opened else b""))
+    completed = subprocess.run([CLI, "--json"], stdin=path.open("rb"), capture_output=True,
+                               encoding="utf-8", errors="surrogateescape", check=False,
+                               env=TOOL_ENVIRONMENT)
+    expected = [json.loads(line) for line in completed.stdout.splitlines()]
+    file: io.IOBase
+    if opened == "binary":
+        file = path.open("rb", buffering=0)
+    elif opened == "buffered":
+        file = io.BytesIO(path.read_bytes())
+    else:
+        file = path.open(encoding="utf-8", newline="" if "without" in opened else None)
+    with file:
+        results = [as_json(r) for r in boolconv.convert_many(file, 2, errors="return")]
+    assert results == expected
+
+
+def test_convert_many_passes_on_the_files_error_in_turn() -> None:
+    class FailingFile(io.RawIOBase):
+        def __init__(self) -> None:
+            self.reads = 0
+
+        def readable(self) -> bool:
+            return True
+
+        def readinto(self, buffer: typing.Any) -> int:
+            self.reads += 1
+            if self.reads > 3:
+                raise OSError("disk gone")
+            line = b"asthma or wheeze\n" * 1000
+            buffer[:len(line)] = line
+            return len(line)
+
+    seen = []
+    with pytest.raises(OSError, match="disk gone"):
+        for result in boolconv.convert_many(FailingFile()):
+            seen.append(result)
+    assert len(seen) == 3000
 
 
 def test_convert_many_reads_ahead_only_a_little() -> None:
