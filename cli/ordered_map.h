@@ -20,9 +20,10 @@ namespace boolconv::cli {
 // Hands each input to the next of `threads` workers in turn and the outputs
 // to `consume` in input order, on the caller's thread. At most one input per
 // worker and one more are in flight (or `most_in_flight`, if more), so
-// memory stays bounded however long the stream of inputs. When `consume` returns false (say, a
-// write failed), the map stops: later outputs are discarded and no more inputs are taken. An
-// exception thrown by the work reaches the caller from Add or Drain.
+// memory stays bounded however long the stream of inputs. When `consume`
+// returns false (say, a write failed), the map stops: later outputs are
+// discarded and no more inputs are taken. An exception thrown by the work
+// reaches the caller from Add or Drain.
 template <typename Input, typename Output>
 class OrderedParallelMap {
  public:
