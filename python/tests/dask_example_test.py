@@ -129,9 +129,11 @@ def _run_example(cluster_address: str, log: Path, output: Path,
 
 
 def _cli_json(log: Path) -> tuple[bytes, int]:
+    # A sanitized build preloads its runtime for Python; the tool links its own.
+    tool_environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     with open(log, "rb") as stdin:
         done = subprocess.run([str(_env_path("BOOLCONV_CLI")), "--json"], stdin=stdin,
-                              capture_output=True, timeout=RUN_TIMEOUT)
+                              capture_output=True, timeout=RUN_TIMEOUT, env=tool_environment)
     return done.stdout, done.returncode
 
 
