@@ -583,6 +583,17 @@ SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, s
   auto operand = [&](size_t k) { return k < words.size() && words[k].role == Role::kOperand; };
   if (word.end - word.start == 1) {
     if (!operand(i + 1)) return SignRepair::kNone;  // a lone sign before a term or group
+    // A lone "+" is a word of its group: without it, a group of two words
+    // would keep one and dissolve, and the text would read differently
+    // (and tidy differently a second time).
+    // Counted only up to three, from the group's start: each lone "+" is an
+    // operand itself, so many of them stop the count early, and the checks
+    // of a group stay linear.
+    if (sign == u'+') {
+      size_t operands = 0;
+      for (size_t k = 0; k < words.size() && operands < 3; ++k) operands += operand(k);
+      if (operands < 3) return SignRepair::kNone;
+    }
   } else {
     const char16_t next = text[word.start + 1];
     if (IsAsciiDigit(next) || IsSign(next)) return SignRepair::kNone;

@@ -68,6 +68,11 @@ TEST(TidyTest, RepairsPastedText) {
        u"asthma NOT adult NOT child",
        {"sign-prefix", "sign-prefix"}},
       {u"+asthma +child*", false, u"asthma child*", {"sign-prefix", "sign-prefix"}},
+      // a lone "+" goes only where its group keeps two words: here the group
+      // would dissolve, and a second tidy would read "-" anew (found by the
+      // fuzzer)
+      {u"a (+(()) -) b", false, u"a (+(()) -) b", {}},
+      {u"a (+ x -) b", false, u"a ( x -) b", {"sign-prefix"}},
       // a lone sign before a group is the operator for the whole group
       {u"asthma -(adult OR elderly)", false, u"asthma NOT (adult OR elderly)", {"sign-prefix"}},
       // after a number a dash may end a range, and inside a tag it is part of it
