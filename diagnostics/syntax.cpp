@@ -597,6 +597,12 @@ SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, s
   } else {
     const char16_t next = text[word.start + 1];
     if (IsAsciiDigit(next) || IsSign(next)) return SignRepair::kNone;
+    // "+or" is searched as a word; without its sign it would be an operator
+    // (found by the fuzzer).
+    if (OperatorWord(text.substr(word.start + 1, word.end - word.start - 1)) !=
+        OperatorKind::kNone) {
+      return SignRepair::kNone;
+    }
   }
   if (i > 0 && !words[i - 1].nested_group) {
     // After a number the sign may end a range ("yr=2010 -Current"); after

@@ -73,6 +73,9 @@ TEST(TidyTest, RepairsPastedText) {
       // fuzzer)
       {u"a (+(()) -) b", false, u"a (+(()) -) b", {}},
       {u"a (+ x -) b", false, u"a ( x -) b", {"sign-prefix"}},
+      // a signed operator word is a search word; without its sign it would
+      // become an operator
+      {u"x +or y -AND z", true, u"x +or y -AND z", {}},
       // a lone sign before a group is the operator for the whole group
       {u"asthma -(adult OR elderly)", false, u"asthma NOT (adult OR elderly)", {"sign-prefix"}},
       // after a number a dash may end a range, and inside a tag it is part of it
