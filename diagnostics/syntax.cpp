@@ -581,7 +581,10 @@ SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, s
   const char16_t sign = text[word.start];
   if (!IsSign(sign)) return SignRepair::kNone;
   auto operand = [&](size_t k) { return k < words.size() && words[k].role == Role::kOperand; };
-  if (word.end - word.start == 1) {
+  // A sign followed only by U+0000 stands alone too: the converter reads
+  // such units as blank, so without the sign the word would vanish.
+  const std::u16string_view after_sign = text.substr(word.start + 1, word.end - word.start - 1);
+  if (std::all_of(after_sign.begin(), after_sign.end(), [](char16_t unit) { return unit == 0; })) {
     if (!operand(i + 1)) return SignRepair::kNone;  // a lone sign before a term or group
     // A lone "+" is a word of its group: without it, a group of two words
     // would keep one and dissolve, and the text would read differently
@@ -599,10 +602,7 @@ SignRepair SignRepairOf(std::u16string_view text, std::span<const Word> words, s
     if (IsAsciiDigit(next) || IsSign(next)) return SignRepair::kNone;
     // "+or" is searched as a word; without its sign it would be an operator
     // (found by the fuzzer).
-    if (OperatorWord(text.substr(word.start + 1, word.end - word.start - 1)) !=
-        OperatorKind::kNone) {
-      return SignRepair::kNone;
-    }
+    if (OperatorWord(after_sign) != OperatorKind::kNone) return SignRepair::kNone;
   }
   if (i > 0 && !words[i - 1].nested_group) {
     // After a number the sign may end a range ("yr=2010 -Current"); after

@@ -73,6 +73,10 @@ TEST(TidyTest, RepairsPastedText) {
       // fuzzer)
       {u"a (+(()) -) b", false, u"a (+(()) -) b", {}},
       {u"a (+ x -) b", false, u"a ( x -) b", {"sign-prefix"}},
+      {std::u16string(u"a (+\0\0(()) -) b", 15),
+       false,
+       std::u16string(u"a (+\0\0(()) -) b", 15),
+       {}},
       // a signed operator word is a search word; without its sign it would
       // become an operator
       {u"x +or y -AND z", true, u"x +or y -AND z", {}},
