@@ -5,7 +5,9 @@
 #    bytes each), both programs in turn, three runs each;
 #  - one 100 MB line of such strategies side by side: time and peak memory
 #    (boolconv-cli only: the peer's parser overflows its stack on it);
-#  - peak memory on one 4 MB line of each benchmark shape.
+#  - peak memory on one 4 MB line of each benchmark shape;
+#  - time on one 4 MB line of each shape and of typical strategies side by
+#    side, beside the peer and a plain copy of the same bytes.
 # Inputs come from the benchmark program's generator modes, so every run
 # measures the same text.
 #
@@ -167,6 +169,52 @@ for file in "$work"/shapes/*.txt; do
   verdict=ok
   ((peak_kb < max_peak_mb * 1024)) || verdict=MISSED
   printf '  %-22s %10s %9s  %s\n' "$shape" "$peak_mb" "$elapsed" "$verdict"
+done
+
+echo
+# Each row of the speed targets: the whole process on one 4 MB line, median
+# of $line_runs runs, beside the peer and a plain copy of the same bytes
+# (cat), which bounds what any program reading and writing them can do.
+"$generator" --write-typical-line "$shape_units" >"$work/shapes/0_typical_line.txt"
+declare -A target_ms=(
+  [0_typical_line]=12 [2_flat_group]=12 [6_long_phrase]=12 [8_space_and_not_runs]=12
+  [7_unclosed_quote]=12 [3_side_by_side]=20 [4_nested_converted]=20 [5_dissolved_chain]=20
+  [1_realistic]=20)
+line_runs=5
+# Milliseconds of wall time for "$@" reading $1... run $line_runs times: the
+# median, or "failed" when any run fails.
+median_ms() {
+  local input=$1 times=() start end
+  shift
+  for ((run = 0; run < line_runs; run++)); do
+    start=$EPOCHREALTIME
+    if ! "$@" <"$input" >/dev/null 2>&1; then
+      echo failed
+      return
+    fi
+    end=$EPOCHREALTIME
+    times+=("$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f", (e - s) * 1000 }')")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ r[NR] = $1 } END { print r[int((NR + 1) / 2)] }'
+}
+printf 'Time on one line of each shape (%d characters), median of %d, whole process:\n' \
+  "$shape_units" "$line_runs"
+printf '  %-22s %9s %9s %9s %9s  %s\n' shape "ours ms" "peer ms" "copy ms" "target" verdict
+for file in "$work"/shapes/*.txt; do
+  shape=$(basename "$file" .txt)
+  ours=$(median_ms "$file" "$cli")
+  # The peer recurses per group and may crash or crawl on a shape: given 30 s.
+  peer=$(median_ms "$file" timeout 30 "$peer")
+  copy=$(median_ms "$file" cat)
+  target=${target_ms[$shape]:-}
+  verdict=-
+  if [[ $ours == failed ]]; then
+    fail "$shape: boolconv-cli failed"
+  elif [[ -n $target ]]; then
+    verdict=$(verdict "$(awk -v o="$ours" -v t="$target" 'BEGIN { print (o <= t) }')")
+  fi
+  printf '  %-22s %9s %9s %9s %9s  %s\n' "$shape" "$ours" "$peer" "$copy" \
+    "${target:+<= $target}" "$verdict"
 done
 
 exit "$failed"
