@@ -201,7 +201,7 @@ median_ms() {
     end=$EPOCHREALTIME
     times+=("$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f", (e - s) * 1000 }')")
   done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ r[NR] = $1 } END { print r[int((NR + 1) / 2)] }'
+  printf '%s\n' "${times[@]}" | median
 }
 printf 'Time on one line of each shape (%d characters), median of %d, whole process:\n' \
   "$shape_units" "$line_runs"

@@ -75,37 +75,30 @@ PyObject* conversion_error_type = nullptr;
   throw py::error_already_set();
 }
 
-// The message for a str that holds a lone surrogate at `index`, code point
-// `code_point`. Such a str comes from decoding bytes with
+// The message for `text`, a str that holds a lone surrogate, naming the
+// first one. Such a str comes from decoding bytes with
 // errors="surrogateescape" or "surrogatepass"; it has no UTF-8 or UTF-16
 // form, and a character count that would not match the library's.
-std::string LoneSurrogateMessage(Py_ssize_t index, uint32_t code_point) {
+std::string LoneSurrogateMessage(PyObject* text) {
+  const int kind = PyUnicode_KIND(text);
+  const void* data = PyUnicode_DATA(text);
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+  Py_ssize_t at = 0;
+  uint32_t code_point = 0;
+  for (; at < length; ++at) {
+    code_point = PyUnicode_READ(kind, data, at);
+    if (code_point >= 0xD800 && code_point <= 0xDFFF) break;
+  }
   char hex[8];
   std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(code_point));
   return "Not valid text: a lone surrogate U+" + std::string(hex) + " at index " +
-         std::to_string(index) +
+         std::to_string(at) +
          " (text decoded with errors=\"surrogateescape\" or \"surrogatepass\"); decode it "
          "strictly, or with errors=\"replace\".";
 }
 
-// The index and code point of the first surrogate in `text`, if any.
-std::optional<std::pair<Py_ssize_t, uint32_t>> FindSurrogate(PyObject* text) {
-  const int kind = PyUnicode_KIND(text);
-  if (kind == PyUnicode_1BYTE_KIND) return std::nullopt;
-  const void* data = PyUnicode_DATA(text);
-  const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
-  for (Py_ssize_t i = 0; i < length; ++i) {
-    const uint32_t code_point = PyUnicode_READ(kind, data, i);
-    if (code_point >= 0xD800 && code_point <= 0xDFFF) return std::pair(i, code_point);
-  }
-  return std::nullopt;
-}
-
 [[noreturn]] void RaiseLoneSurrogate(PyObject* text) {
-  const auto surrogate = FindSurrogate(text);
-  RaiseConversionError(kInvalidUtf8Error,
-                       LoneSurrogateMessage(surrogate ? surrogate->first : 0,
-                                            surrogate ? surrogate->second : 0xD800));
+  RaiseConversionError(kInvalidUtf8Error, LoneSurrogateMessage(text));
 }
 
 std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
@@ -145,7 +138,7 @@ Text TextOf(py::handle expression) {
   for (Py_ssize_t i = 0; i < length; ++i) {
     const uint32_t code_point = PyUnicode_READ(kind, data, i);
     if (code_point >= 0xD800 && code_point <= 0xDFFF) {
-      RaiseConversionError(kInvalidUtf8Error, LoneSurrogateMessage(i, code_point));
+      RaiseLoneSurrogate(object);
     }
     if (code_point > 0xFFFF) {
       text.push_back(static_cast<char16_t>(0xD800 + ((code_point - 0x10000) >> 10)));
@@ -613,10 +606,7 @@ class ConvertMany {
         const py::object expression = py::reinterpret_steal<py::object>(item);
         if (PyUnicode_Check(item) && PyUnicode_AsUTF8AndSize(item, nullptr) == nullptr) {
           PyErr_Clear();
-          const auto surrogate = FindSurrogate(item);
-          batch.refusals.emplace_back(batch.ends.size(),
-                                      LoneSurrogateMessage(surrogate ? surrogate->first : 0,
-                                                           surrogate ? surrogate->second : 0));
+          batch.refusals.emplace_back(batch.ends.size(), LoneSurrogateMessage(item));
         } else {
           batch.text.append(Utf8Of(expression));
         }
