@@ -7,6 +7,8 @@
 #include <limits>
 #include <optional>
 
+#include "conversion/scan.h"
+
 namespace boolconv::fastpath {
 namespace {
 
@@ -51,16 +53,6 @@ constexpr uint64_t LanesEqual(uint64_t word) {
   return (diff - kLaneOnes<Unit>)&~diff & kLaneHighs<Unit>;
 }
 
-// The high bit of each lane of `word` that equals `kChar`, and no other bit:
-// no borrow runs from one lane into the next.
-template <char kChar, typename Unit>
-constexpr uint64_t ExactLanesEqual(uint64_t word) {
-  constexpr uint64_t kLows =
-      kLaneOnes<Unit> * (std::numeric_limits<std::make_unsigned_t<Unit>>::max() >> 1);
-  const uint64_t diff = word ^ (kLaneOnes<Unit> * static_cast<unsigned char>(kChar));
-  return ~(((diff & kLows) + kLows) | diff | kLows);
-}
-
 // The first offset from `at` on (up to `size`) whose unit is one of the
 // ASCII `stops`.
 template <char... kStops, typename Unit>
@@ -77,6 +69,46 @@ size_t FindStop(const Unit* data, size_t at, size_t size) {
   return at;
 }
 
+// Finds the next stop in the normalized text from the masks of the block
+// that holds it, each block classified once as the walk moves on. The text
+// must be followed by kBlockUnits readable units.
+template <typename Unit>
+class StopFinder {
+ public:
+  // The sets of units the walk stops at.
+  enum Stops { kGroups, kPhrase, kToken };
+
+  StopFinder(const Unit* text, size_t size) : text_(text), size_(size) { Classify(0); }
+
+  // The first offset from `at` on whose unit is one of `kStops`: "(" and
+  // ")", with kPhrase also '"', with kToken also '"' and the space; `size`
+  // when there is none.
+  template <Stops kStops>
+  size_t Next(size_t at) {
+    while (at < size_) {
+      if (at - start_ >= kBlockUnits) Classify(at);  // also when at < start_
+      uint64_t found = masks_.opens | masks_.closes;
+      if constexpr (kStops != kGroups) found |= masks_.quotes;
+      if constexpr (kStops == kToken) found |= masks_.spaces;
+      found >>= at - start_;
+      if (found != 0) return at + static_cast<size_t>(std::countr_zero(found));
+      at = start_ + kBlockUnits;
+    }
+    return size_;
+  }
+
+ private:
+  void Classify(size_t at) {
+    start_ = at;
+    masks_ = ClassifyBlock(text_ + at);
+  }
+
+  const Unit* text_;
+  size_t size_;
+  size_t start_ = 0;  // the block classified last
+  BlockMasks masks_;
+};
+
 // Marks a unit of a form to be dropped before the form is handed out: a
 // prefix a group turned out not to need, when moving what follows it would
 // cost more than marking. The byte 0xFF never occurs in valid UTF-8; the unit
@@ -89,6 +121,12 @@ constexpr Unit kHole = static_cast<Unit>(~std::make_unsigned_t<Unit>{0});
 // a longer one (it may hold whole nested groups) leaves holes instead, so a
 // dissolving group costs at most this many moves however much it holds.
 constexpr size_t kMoveLimit = 64;
+
+// The normalized text is followed by this many U+0000 units: copies from it
+// may read kCopySlack units past any of its words, and a block of it is
+// classified from any unit on.
+constexpr size_t kCopySlack = 16;
+constexpr size_t kPadding = std::max(kCopySlack, kBlockUnits);
 
 // The spacing repairs of normalization run this many times.
 constexpr int kNormalizePasses = 10;
@@ -140,7 +178,7 @@ size_t SpacesLeft(size_t spaces, Kind left, Kind right) {
 template <typename Unit>
 class Writer {
  public:
-  static constexpr size_t kSlack = 16;
+  static constexpr size_t kSlack = kCopySlack;
 
   // Reserves room for `most` units; what `text` holds is overwritten.
   Writer(std::basic_string<Unit>& text, size_t most) : text_(text) {
@@ -153,6 +191,13 @@ class Writer {
   Unit& operator[](size_t at) { return data_[at]; }
   Unit back() const { return data_[size_ - 1]; }
 
+  // Makes room for `count` more units and returns where they go; the
+  // caller fills them.
+  Unit* Extend(size_t count) {
+    Ensure(count);
+    size_ += count;
+    return data_ + size_ - count;
+  }
   // Units beyond the old size are the caller's to fill.
   void resize(size_t size) {
     if (size > size_) Ensure(size - size_);
@@ -304,51 +349,55 @@ bool FastConverter<Unit>::NormalizeRegular(View text) {
   size_t closes = 0;
   size_t spaces = 0;
   nots_.clear();
-  // Checks the surroundings of the space or parenthesis at `at`. The text is
-  // trimmed: a space always has a unit after it.
-  auto regular = [&](size_t at) {
-    const Unit next = at + 1 < size ? data[at + 1] : Unit(0);
-    if (data[at] == Unit(' ')) {
-      if (next == Unit(' ') || next == Unit(')')) return false;
-      ++spaces;
-      // A word "not" with a space after it may collapse: the normalized
-      // text has it one unit further on, after the "(" in front.
-      if (at + 4 < size && data[at + 4] == Unit(' ') && OperatorWord(data + at + 1, 3) == kNot) {
-        nots_.push_back(at + 2);
-      }
-    } else if (data[at] == Unit('(')) {
-      ++opens;
-      if (next == Unit(' ') || next == Unit(')')) return false;
-      if (at > 0 && data[at - 1] != Unit(' ') && data[at - 1] != Unit('(')) return false;
-    } else {
-      ++closes;
-      if (at + 1 < size && next != Unit(' ') && next != Unit(')')) return false;
-    }
-    return true;
+  // The last block may be partial: it is classified from a copy padded with
+  // U+0000, which is none of the units looked for.
+  std::array<Unit, kBlockUnits> tail;
+  auto classify = [&](size_t at) {
+    if (at + kBlockUnits <= size) return ClassifyBlock(data + at);
+    if (at >= size) return BlockMasks{};
+    tail.fill(Unit(0));
+    std::char_traits<Unit>::copy(tail.data(), data + at, size - at);
+    return ClassifyBlock(tail.data());
   };
-  size_t at = 0;
-  if constexpr (kLittleEndian) {
-    // A word at a time, visiting every space and parenthesis in it.
-    for (; at + kLanes<Unit> <= size; at += kLanes<Unit>) {
-      uint64_t word;
-      std::memcpy(&word, data + at, sizeof word);
-      for (uint64_t found = ExactLanesEqual<' ', Unit>(word) | ExactLanesEqual<'(', Unit>(word) |
-                            ExactLanesEqual<')', Unit>(word);
-           found != 0; found &= found - 1) {
-        if (!regular(at + static_cast<size_t>(std::countr_zero(found)) / (8 * sizeof(Unit)))) {
-          return false;
-        }
-      }
+  // Each unit is checked against its neighbours as bits: bit k of
+  // `followed` says that unit k + 1 is a space or ")", bit k of `preceded`
+  // that unit k - 1 is a space or "(". The text is trimmed, so a space
+  // always has a unit after it.
+  BlockMasks block = classify(0);
+  uint64_t preceded_carry = 0;
+  for (size_t at = 0; at < size; at += kBlockUnits) {
+    const BlockMasks next = classify(at + kBlockUnits);
+    const uint64_t followed =
+        ((block.spaces | block.closes) >> 1) | ((next.spaces | next.closes) << (kBlockUnits - 1));
+    const uint64_t preceded = ((block.spaces | block.opens) << 1) | preceded_carry;
+    preceded_carry = (block.spaces | block.opens) >> (kBlockUnits - 1);
+    // The text's first unit has nothing before it, its last nothing after.
+    const uint64_t first = at == 0 ? 1 : 0;
+    const uint64_t last = size - at <= kBlockUnits ? uint64_t{1} << (size - at - 1) : 0;
+    const uint64_t irregular = (block.spaces & followed) | (block.opens & followed) |
+                               (block.opens & ~preceded & ~first) |
+                               (block.closes & ~followed & ~last);
+    if (irregular != 0) return false;
+    spaces += static_cast<size_t>(std::popcount(block.spaces));
+    opens += static_cast<size_t>(std::popcount(block.opens));
+    closes += static_cast<size_t>(std::popcount(block.closes));
+    // A word "not" between two spaces may collapse: the normalized text has
+    // it one unit further on, after the "(" in front.
+    for (uint64_t between = block.spaces & ((block.spaces >> 4) | (next.spaces << 60));
+         between != 0; between &= between - 1) {
+      const size_t space = at + static_cast<size_t>(std::countr_zero(between));
+      if (OperatorWord(data + space + 1, 3) == kNot) nots_.push_back(space + 2);
     }
-  }
-  for (; at < size; ++at) {
-    if (KindOf(data[at]) != kOrdinary && KindOf(data[at]) != kQuote && !regular(at)) return false;
+    block = next;
   }
   if (opens != closes) return false;
-  normal_.resize(size + 2 + Writer<Unit>::kSlack);
-  normal_[0] = Unit('(');
-  std::char_traits<Unit>::copy(normal_.data() + 1, data, size);
-  normal_[size + 1] = Unit(')');
+  // Written once, not zeroed first: this is the largest copy of a
+  // conversion.
+  normal_.clear();
+  normal_.reserve(size + 2 + kPadding);
+  normal_.push_back(Unit('('));
+  normal_.append(data, size);
+  normal_.push_back(Unit(')'));
   normal_size_ = size + 2;
   spaces_ = spaces;
   groups_ = opens + 1;
@@ -356,7 +405,8 @@ bool FastConverter<Unit>::NormalizeRegular(View text) {
     CollapseNot(normal_, normal_size_, nots_, "and");
     CollapseNot(normal_, normal_size_, nots_, "or");
   }
-  std::fill(normal_.begin() + static_cast<ptrdiff_t>(normal_size_), normal_.end(), Unit(0));
+  normal_.resize(normal_size_);
+  normal_.append(kPadding, Unit(0));
   return true;
 }
 
@@ -425,10 +475,8 @@ std::optional<size_t> FastConverter<Unit>::NormalizeTrimmed(View text, size_t pr
     CollapseNot(normal_, normal_size_, nots_, "and");
     CollapseNot(normal_, normal_size_, nots_, "or");
   }
-  // Copies from the text may read a fixed number of units past any of its
-  // words: pad it.
   normal_.resize(normal_size_);
-  normal_.append(Writer<Unit>::kSlack, Unit(0));
+  normal_.append(kPadding, Unit(0));
   return 0;
 }
 
@@ -467,6 +515,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
   Writer<Unit> op(operator_form, op_most);
   Writer<Unit> sg(sign_form, sg_most);
   auto at = [](size_t offset) { return static_cast<Offset>(offset); };
+  StopFinder<Unit> stops(n, size);
   frames_.clear();
   frames_.reserve(groups_);  // the nesting is never deeper: no frame is ever moved
   bool holes = false;        // some unit of the forms is kHole
@@ -558,15 +607,6 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
   auto open_group = [&](size_t open, bool in_outer_phrase) __attribute__((always_inline)) {
     start_group(frames_.emplace_back(), open);
     frames_.back().in_outer_phrase = in_outer_phrase;
-  };
-
-  // Opens a group at `open` as the first token of the innermost group, which
-  // opened right before it: the frame is taken over by the new group.
-  auto open_fresh_group = [&](size_t open) {
-    Frame& group = frames_.back();
-    const Offset fresh_outer = group.fresh_outer + 1;
-    start_group(group, open);
-    group.fresh_outer = fresh_outer;
   };
 
   // Makes `group`, which stood for `inner` and the groups around it (see
@@ -687,6 +727,40 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     return true;
   };
 
+  // A ")" that leaves the innermost frame standing for groups around a
+  // word they got from a dissolved group (so the word's end is known) may be
+  // followed by more: each of those groups holds that word alone and
+  // dissolves the same way, dropping its "(" in the operator form and "(+"
+  // in the sign form right before the word. Takes as many of those ")" at
+  // once as the frame stands for groups, from `i` on.
+  auto dissolve_fresh_run = [&](size_t& i) {
+    Frame& group = frames_.back();
+    if (group.fresh_outer == 0 || !group.in_token || group.in_phrase || group.kept != 0 ||
+        !group.token_filled || group.n_token_end == kNoOffset) {
+      return;
+    }
+    size_t run = 1;
+    while (run < group.fresh_outer && n[i + run] == Unit(')')) ++run;
+    const size_t word_size = op.size() - group.op_open - 1;
+    const size_t op_from = group.op_open + 1 - run;
+    const size_t sg_from = group.sg_open + 2 - 2 * run;
+    if (word_size <= kMoveLimit) {
+      op.Erase(op_from, run);
+      sg.Erase(sg_from, 2 * run);
+    } else {
+      std::char_traits<Unit>::assign(op.data() + op_from, run, kHole<Unit>);
+      std::char_traits<Unit>::assign(sg.data() + sg_from, 2 * run, kHole<Unit>);
+      holes = true;
+    }
+    group.n_open = at(group.n_open - run);
+    group.op_open = at(group.op_open - run);
+    group.sg_open = at(group.sg_open - 2 * run);
+    group.fresh_outer = at(group.fresh_outer - run);
+    group.op_token = group.op_open + 1;
+    group.sg_token = group.sg_open + 1;
+    i += run;
+  };
+
   for (size_t i = 0; i < size;) {
     if (frames_.empty()) {
       const Kind kind = KindOf(n[i]);
@@ -696,7 +770,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         continue;
       }
       // Text between groups at the outermost level stays as it is.
-      const size_t end = FindStop<'(', ')'>(n, i + 1, size);
+      const size_t end = stops.template Next<StopFinder<Unit>::kGroups>(i + 1);
       copy(i, end);
       i = end;
       continue;
@@ -705,7 +779,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     if (group.in_token && group.in_phrase) {
       // A phrase takes every unit up to its closing quote, spaces included;
       // parentheses still open and close groups.
-      const size_t end = FindStop<'"', '(', ')'>(n, i, size);
+      const size_t end = stops.template Next<StopFinder<Unit>::kPhrase>(i);
       copy(i, end);
       i = end;
       if (n[i] == Unit('"')) {
@@ -732,8 +806,21 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         // shares the frame of the group that opened first.
         if (group.kept == 0 && group.n_open + 1 == i && !group.in_outer_phrase &&
             !group.holds_converted) {
-          start_token(group, i);
-          open_fresh_group(i++);
+          // So does every "(" of the run it starts: each is the first token
+          // of the one before, "(" in the operator form and "+(" in the sign
+          // form.
+          size_t run = 1;
+          while (n[i + run] == Unit('(')) ++run;
+          const Offset fresh_outer = at(group.fresh_outer + run);
+          std::char_traits<Unit>::assign(op.Extend(run), run, Unit('('));
+          Unit* const signs = sg.Extend(2 * run);
+          for (size_t k = 0; k < run; ++k) signs[2 * k] = Unit('+'), signs[2 * k + 1] = Unit('(');
+          group = Frame{};
+          group.n_open = at(i + run - 1);
+          group.op_open = at(op.size() - 1);
+          group.sg_open = at(sg.size() - 1);
+          group.fresh_outer = fresh_outer;
+          i += run;
           break;
         }
         start_token(group, i);
@@ -744,6 +831,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
       case kClose:
         if (group.in_token) end_token(group, i);
         if (!close_group(i++)) return FastResult::kNeedsReference;
+        if (n[i] == Unit(')') && !frames_.empty()) dissolve_fresh_run(i);
         break;
       case kQuote:
       case kOrdinary:
@@ -751,7 +839,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         // taken here one after another.
         for (;;) {
           if (!group.in_token) start_token(group, i);
-          const size_t end = FindStop<' ', '(', ')', '"'>(n, i, size);
+          const size_t end = stops.template Next<StopFinder<Unit>::kToken>(i);
           if (!group.token_filled) {
             group.token_filled = std::any_of(n + i, n + end, [](Unit unit) { return unit != 0; });
           }

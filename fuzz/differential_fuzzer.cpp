@@ -1,9 +1,9 @@
 // Fuzz target: the one-pass conversion against the step-by-step procedures.
 // The bytes, read as UTF-16LE, go through ConvertBoolean and through
 // ConvertBooleanReference, and, when they are valid UTF-16, encoded as UTF-8
-// through Convert. All must give the same forms, warnings, error and group
-// table (Convert keeps the first warnings and counts the rest), and the
-// reference's outcome must hold the invariants of CheckOutcome.
+// through Convert, once with each way of scanning text the machine runs. All must give the same
+// forms, warnings, error and group table (Convert keeps the first warnings and counts the rest),
+// and the reference's outcome must hold the invariants of CheckOutcome.
 
 #include <algorithm>
 #include <cstddef>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "conversion/boolfuncs.h"
+#include "conversion/scan.h"
 #include "fuzz/invariants.h"
 
 namespace boolconv::fuzz {
@@ -91,12 +92,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   });
   expected.table = Table(reference);
   CheckOutcome(input, expected.outcome);
-  const Full utf16{Convert(fast, input), Table(fast)};
-  FUZZ_CHECK(utf16 == expected,
-             u"ConvertBoolean differs from the reference for \"" + input + u"\"");
-  if (IsValidUtf16(input)) {
-    FUZZ_CHECK(ThroughUtf8(fast, input) == KeptByConvert(expected),
-               u"Convert differs from the reference for \"" + input + u"\"");
+  // Every way of scanning the text this machine has gives the same.
+  const bool valid_utf16 = IsValidUtf16(input);
+  for (const boolconv::fastpath::ScanPath path : boolconv::fastpath::ScanPaths()) {
+    boolconv::fastpath::UseScanPath(path);
+    const boolconv::Text path_name = boolconv::FromUtf8(boolconv::fastpath::ScanPathName(path));
+    const Full utf16{Convert(fast, input), Table(fast)};
+    FUZZ_CHECK(utf16 == expected, u"ConvertBoolean (" + path_name +
+                                      u" scan) differs from the reference for \"" + input + u"\"");
+    if (valid_utf16) {
+      FUZZ_CHECK(
+          ThroughUtf8(fast, input) == KeptByConvert(expected),
+          u"Convert (" + path_name + u" scan) differs from the reference for \"" + input + u"\"");
+    }
   }
   return 0;
 }
