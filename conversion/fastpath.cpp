@@ -6,6 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "conversion/scan.h"
 
@@ -68,6 +71,18 @@ size_t FindStop(const Unit* data, size_t at, size_t size) {
   while (at < size && ((data[at] != static_cast<Unit>(kStops)) && ...)) ++at;
   return at;
 }
+
+// The number of bits set in `bits`. std::popcount is a library call where
+// the processor's instruction is not part of the baseline (x86-64); this is
+// the same count in a few inline steps: sums of bit pairs, then of nibbles,
+// then of bytes, gathered in the top byte by the multiplication.
+constexpr size_t CountBits(uint64_t bits) {
+  bits -= (bits >> 1) & 0x5555555555555555u;
+  bits = (bits & 0x3333333333333333u) + ((bits >> 2) & 0x3333333333333333u);
+  bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<size_t>((bits * 0x0101010101010101u) >> 56);
+}
+static_assert(CountBits(0) == 0 && CountBits(~uint64_t{0}) == 64 && CountBits(0x8001) == 2);
 
 // Finds the next stop in the normalized text from the masks of the block
 // that holds it, each block classified once as the walk moves on. The text
@@ -191,6 +206,13 @@ class Writer {
   Unit& operator[](size_t at) { return data_[at]; }
   Unit back() const { return data_[size_ - 1]; }
 
+  // Where the next unit goes, and how far units may be written from there
+  // (kSlack more may be, as a short copy's overrun); Advance() takes the
+  // units up to a cursor, MakeRoom() moves the end further on. Cursors are
+  // invalid after anything else that writes.
+  std::pair<Unit*, Unit*> Cursor() { return {data_ + size_, data_ + text_.size() - kSlack}; }
+  void Advance(const Unit* cursor) { size_ = static_cast<size_t>(cursor - data_); }
+  void MakeRoom(size_t count) { Ensure(count); }
   // Makes room for `count` more units and returns where they go; the
   // caller fills them.
   Unit* Extend(size_t count) {
@@ -378,9 +400,12 @@ bool FastConverter<Unit>::NormalizeRegular(View text) {
                                (block.opens & ~preceded & ~first) |
                                (block.closes & ~followed & ~last);
     if (irregular != 0) return false;
-    spaces += static_cast<size_t>(std::popcount(block.spaces));
-    opens += static_cast<size_t>(std::popcount(block.opens));
-    closes += static_cast<size_t>(std::popcount(block.closes));
+    spaces += CountBits(block.spaces);
+    // Most blocks hold no parenthesis.
+    if ((block.opens | block.closes) != 0) {
+      opens += CountBits(block.opens);
+      closes += CountBits(block.closes);
+    }
     // A word "not" between two spaces may collapse: the normalized text has
     // it one unit further on, after the "(" in front.
     for (uint64_t between = block.spaces & ((block.spaces >> 4) | (next.spaces << 60));
@@ -727,6 +752,95 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     return true;
   };
 
+  // Most of a group's text: after its first word, words that are neither
+  // quoted nor start with U+0000, each followed by a space and another
+  // word. Each is written with the separator its operator (or the implicit
+  // AND) gives it, or, if it is an operator word, held as the group's
+  // pending operator, exactly as start_token and end_token would; only the
+  // group's `kept` and `pending` change. Written through cursors held here
+  // rather than through the writers, whose fields a store of a byte could
+  // alias. Returns where it stopped: a unit that is not a word's, or a token
+  // it leaves to the general path.
+  auto plain_words = [&](Frame & group, size_t i) __attribute__((always_inline)) {
+    // Separators as units, each written as one fixed-size copy.
+    static constexpr Unit kAnd[] = {' ', 'A', 'N', 'D', ' '};
+    static constexpr Unit kSpace[] = {' '};
+    static constexpr Unit kPlus[] = {' ', '+'};
+    static constexpr Unit kMinus[] = {' ', '-'};
+    constexpr size_t kMostSeparator = std::size(kAnd);
+    auto [op_at, op_end] = op.Cursor();
+    auto [sg_at, sg_end] = sg.Cursor();
+    uint8_t kept = group.kept;
+    uint8_t pending = group.pending;
+    auto put =
+        []<size_t kSize>(Unit * &cursor, const Unit(&units)[kSize]) __attribute__((always_inline)) {
+      std::memcpy(cursor, units, sizeof units);
+      cursor += kSize;
+    };
+    for (;;) {
+      if (KindOf(n[i]) != kOrdinary || n[i] == Unit(0)) break;
+      const size_t end = stops.template Next<StopFinder<Unit>::kToken>(i);
+      const size_t word_size = end - i;
+      if (n[end] != Unit(' ')) break;
+      Operator word = kNoOperator;
+      if (pending == kNoOperator && (word_size == 2 || word_size == 3)) {
+        word = OperatorWord(n + i, word_size);
+        // "or" in second place takes the first operand's sign away.
+        if (word == kOr && kept == 1) break;
+      }
+      if (static_cast<size_t>(op_end - op_at) < word_size + kMostSeparator ||
+          static_cast<size_t>(sg_end - sg_at) < word_size + kMostSeparator) {
+        op.Advance(op_at);
+        sg.Advance(sg_at);
+        op.MakeRoom(word_size + kMostSeparator);
+        sg.MakeRoom(word_size + kMostSeparator);
+        std::tie(op_at, op_end) = op.Cursor();
+        std::tie(sg_at, sg_end) = sg.Cursor();
+      }
+      if (word != kNoOperator) {
+        put(op_at, kSpace);
+      } else {
+        switch (pending) {
+          case kNoOperator:
+            put(op_at, kAnd);
+            put(sg_at, kPlus);
+            break;
+          case kOr:
+            put(op_at, kSpace);
+            put(sg_at, kSpace);
+            break;
+          case kNot:
+            put(op_at, kSpace);
+            put(sg_at, kMinus);
+            break;
+          default:
+            put(op_at, kSpace);
+            put(sg_at, kPlus);
+            break;
+        }
+      }
+      // The text and the writers are padded: a short word is copied as a
+      // fixed number of units.
+      if (word_size <= kCopySlack) {
+        std::memcpy(op_at, n + i, kCopySlack * sizeof(Unit));
+        std::memcpy(sg_at, n + i, kCopySlack * sizeof(Unit));
+      } else {
+        std::memcpy(op_at, n + i, word_size * sizeof(Unit));
+        std::memcpy(sg_at, n + i, word_size * sizeof(Unit));
+      }
+      op_at += word_size;
+      if (word == kNoOperator) sg_at += word_size;  // an operator word is not in the sign form
+      pending = word;
+      kept = 2;
+      i = end + 1;
+    }
+    op.Advance(op_at);
+    sg.Advance(sg_at);
+    group.kept = kept;
+    group.pending = pending;
+    return i;
+  };
+
   // A ")" that leaves the innermost frame standing for groups around a
   // word they got from a dissolved group (so the word's end is known) may be
   // followed by more: each of those groups holds that word alone and
@@ -838,6 +952,11 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         // Words and the single spaces between them, most of a group, are
         // taken here one after another.
         for (;;) {
+          if (!group.in_token && group.kept > 0) {
+            i = plain_words(group, i);
+            const Kind kind = KindOf(n[i]);
+            if (kind != kOrdinary && kind != kQuote) break;
+          }
           if (!group.in_token) start_token(group, i);
           const size_t end = stops.template Next<StopFinder<Unit>::kToken>(i);
           if (!group.token_filled) {

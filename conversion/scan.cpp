@@ -36,7 +36,8 @@ BlockMasks ClassifyScalar(const Unit* block) {
 // compared: every unit above U+007F becomes 0x7F or 0x80, neither of which
 // is a unit looked for, and ASCII units stay as they are.
 
-__attribute__((target("sse2"))) BlockMasks Classify16Bytes(const __m128i* bytes) {
+__attribute__((target("sse2"), always_inline)) inline BlockMasks Classify16Bytes(
+    const __m128i* bytes) {
   const __m128i space = _mm_set1_epi8(' ');
   const __m128i open = _mm_set1_epi8('(');
   const __m128i close = _mm_set1_epi8(')');
@@ -76,14 +77,16 @@ __attribute__((target("sse2"))) BlockMasks ClassifySse2(const char16_t* block) {
 }
 
 // Bit k set where byte k of the 64 bytes in `halves` is `wanted`.
-__attribute__((target("avx2"))) uint64_t EqualBits(const __m256i* halves, char wanted) {
+__attribute__((target("avx2"), always_inline)) inline uint64_t EqualBits(const __m256i* halves,
+                                                                         char wanted) {
   const __m256i w = _mm256_set1_epi8(wanted);
   const auto low = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(halves[0], w)));
   const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(halves[1], w)));
   return uint64_t{low} | uint64_t{high} << 32;
 }
 
-__attribute__((target("avx2"))) BlockMasks Classify32Bytes(const __m256i* halves) {
+__attribute__((target("avx2"), always_inline)) inline BlockMasks Classify32Bytes(
+    const __m256i* halves) {
   return {EqualBits(halves, ' '), EqualBits(halves, '('), EqualBits(halves, ')'),
           EqualBits(halves, '"')};
 }
