@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -124,23 +126,71 @@ struct Survey {
 
 Survey SurveyOf(std::u16string_view text) {
   Survey survey;
-  for (size_t at = 0; at < text.size(); ++at) {
-    const char16_t unit = text[at];
-    if (unit == u'(') {
-      ++survey.opens;
-      survey.unclosed.push_back(at);
-    } else if (unit == u')') {
-      ++survey.closes;
-      if (survey.unclosed.empty()) {
-        survey.unopened.push_back(at);
-      } else {
-        survey.unclosed.pop_back();
+  // Blocks of units are first told apart four units at a time (each a
+  // 16-bit lane of a 64-bit word), with no branch; only a block holding a
+  // parenthesis is read unit by unit for it. "(" and ")" are the only units
+  // that are ")" with their lowest bit set.
+  constexpr size_t kBlock = 32;
+  constexpr uint64_t kLanes = 0x0001000100010001u;
+  constexpr uint64_t kHighBits = kLanes * 0x8000;
+  // The high bit of each lane that is zero.
+  auto zero_lanes = [](uint64_t lanes) { return (lanes - kLanes) & ~lanes & kHighBits; };
+  bool pasted = false;
+  bool brackets = false;
+  bool apostrophes = false;
+  for (size_t begin = 0; begin < text.size(); begin += kBlock) {
+    const size_t size = std::min(kBlock, text.size() - begin);
+    const char16_t* const block = text.data() + begin;
+    uint64_t marks = 0;
+    uint64_t bracket = 0;
+    uint64_t apostrophe = 0;
+    uint64_t parenthesis = 0;
+    if (size == kBlock) {
+      for (size_t k = 0; k < kBlock; k += 4) {
+        uint64_t units = 0;
+        std::memcpy(&units, block + k, sizeof units);
+        // Below " ", or from U+007F on (the high bit, or the sum with
+        // 0x8000 - 0x7F of the lower 15 bits).
+        marks |= ((units - kLanes * u' ') & ~units) |
+                 (((units & ~kHighBits) + kLanes * (0x8000 - 0x7F)) | units);
+        bracket |= zero_lanes(units ^ (kLanes * u'[')) | zero_lanes(units ^ (kLanes * u']'));
+        apostrophe |= zero_lanes(units ^ (kLanes * u'\''));
+        parenthesis |= zero_lanes((units | kLanes) ^ (kLanes * u')'));
+      }
+      marks &= kHighBits;
+    } else {
+      for (size_t k = 0; k < size; ++k) {
+        const char16_t unit = block[k];
+        marks |= static_cast<unsigned>(MayBePastedMark(unit));
+        bracket |= static_cast<unsigned>(unit == u'[' || unit == u']');
+        apostrophe |= static_cast<unsigned>(unit == u'\'');
+        parenthesis |= static_cast<unsigned>((unit | 1) == u')');
       }
     }
-    survey.may_hold_pasted_marks |= MayBePastedMark(unit);
-    survey.holds_brackets |= unit == u'[' || unit == u']';
-    survey.holds_apostrophes |= unit == u'\'';
+    pasted |= marks != 0;
+    brackets |= bracket != 0;
+    apostrophes |= apostrophe != 0;
+    if (parenthesis == 0) continue;
+    for (size_t k = 0; k < size; ++k) {
+      const char16_t unit = block[k];
+      if ((unit | 1) != u')') continue;
+      const size_t at = begin + k;
+      if (unit == u'(') {
+        ++survey.opens;
+        survey.unclosed.push_back(at);
+      } else {
+        ++survey.closes;
+        if (survey.unclosed.empty()) {
+          survey.unopened.push_back(at);
+        } else {
+          survey.unclosed.pop_back();
+        }
+      }
+    }
   }
+  survey.may_hold_pasted_marks = pasted;
+  survey.holds_brackets = brackets;
+  survey.holds_apostrophes = apostrophes;
   return survey;
 }
 
@@ -354,15 +404,15 @@ class GroupChecker : public Reader {
       const std::u16string_view phrase =
           text_.substr(noted.phrase_start, noted.phrase_end - noted.phrase_start);
       const bool phrase_shown =
-          noted.phrase_start != noted.word.start && phrase.find(u'"') == std::u16string_view::npos;
+          noted.phrase_start != noted.start && phrase.find(u'"') == std::u16string_view::npos;
       Add(out_, codes::kLowercaseOperator, Severity::kInfo,
-          Said(noted.word) + " acts as the operator " +
-              std::string(OperatorName(noted.word.operator_word)) +
+          Quote(text_.substr(noted.start, noted.end - noted.start)) + " acts as the operator " +
+              std::string(OperatorName(noted.operator_word)) +
               ", although this expression writes its other operators in capitals. " +
               (phrase_shown
                    ? "If " + Quote(phrase) + " is meant as a phrase, put it in double quotes."
                    : std::string("If it belongs to a phrase, put the phrase in double quotes.")),
-          noted.word.start, noted.word.end);
+          noted.start, noted.end);
     }
   }
 
@@ -394,15 +444,18 @@ class GroupChecker : public Reader {
     const bool as_typed = word.end - word.start == word.read.size();
     const LetterCase letter_case = CaseOf(as_typed ? word.read : TextOf(word));
     operator_cases_.Note(letter_case);
-    if (letter_case != LetterCase::kLower) return;
+    // Once an operator is written in mixed case, no lower-case one stands
+    // out, whatever follows.
+    if (letter_case != LetterCase::kLower || operator_cases_.mixed > 0) return;
     // A lower-case operator between two plain words may be part of a phrase
     // the user meant, as in "do not resuscitate". Whether it is noted at all
     // is known at the end, so only its place is kept for now.
     const Word& before = words[i - 1];
     const Word& after = words[i + 1];
     const bool plain_neighbours = !before.nested_group && !after.nested_group;
-    lowercase_operators_.push_back({word, plain_neighbours ? before.start : word.start,
-                                    plain_neighbours ? after.end : word.end});
+    lowercase_operators_.push_back({word.start, word.end,
+                                    plain_neighbours ? before.start : word.start,
+                                    plain_neighbours ? after.end : word.end, word.operator_word});
   }
 
   // Sign-form terms are bare (optional) after "or", and the first one is
@@ -595,9 +648,11 @@ class GroupChecker : public Reader {
   // A lower-case operator, and the phrase it may belong to (the words on
   // either side, where they are plain words; else just the operator).
   struct LowercaseOperator {
-    Word word;
+    size_t start;  // the operator
+    size_t end;
     size_t phrase_start;
     size_t phrase_end;
+    OperatorKind operator_word;
   };
   std::vector<LowercaseOperator> lowercase_operators_;
   // Converted groups in the order of their place in the expression.

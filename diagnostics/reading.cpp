@@ -342,19 +342,41 @@ struct Parentheses {
   size_t deepest = 0;  // the depth of the text as typed, not counting those
 };
 
+// Whether the 32 units from `block` hold "(" or ")", four units at a time:
+// "(" and ")" are the only units that are ")" with their lowest bit set.
+bool HoldsParenthesis(const char16_t* block) {
+  constexpr uint64_t kLanes = 0x0001000100010001u;
+  constexpr uint64_t kHighBits = 0x8000800080008000u;
+  constexpr uint64_t kCloses = kLanes * kCloseParen;
+  uint64_t found = 0;
+  for (size_t k = 0; k < 32; k += 4) {
+    uint64_t units = 0;
+    std::memcpy(&units, block + k, sizeof units);
+    const uint64_t differ = (units | kLanes) ^ kCloses;
+    found |= (differ - kLanes) & ~differ & kHighBits;  // a lane is zero
+  }
+  return found != 0;
+}
+
 Parentheses CountParentheses(std::u16string_view expression) {
   Parentheses counts;
   size_t depth = 0;
-  for (const char16_t unit : expression) {
-    if (unit == kOpenParen) {
-      ++counts.opens;
-      counts.deepest = std::max(counts.deepest, ++depth);
-    } else if (unit == kCloseParen) {
-      ++counts.closes;
-      if (depth > 0) {
-        --depth;
-      } else {
-        ++counts.unmatched_closes;
+  // Blocks without a parenthesis, most of them, are passed over whole.
+  constexpr size_t kBlock = 32;
+  for (size_t begin = 0; begin < expression.size(); begin += kBlock) {
+    const std::u16string_view block = expression.substr(begin, kBlock);
+    if (block.size() == kBlock && !HoldsParenthesis(block.data())) continue;
+    for (const char16_t unit : block) {
+      if (unit == kOpenParen) {
+        ++counts.opens;
+        counts.deepest = std::max(counts.deepest, ++depth);
+      } else if (unit == kCloseParen) {
+        ++counts.closes;
+        if (depth > 0) {
+          --depth;
+        } else {
+          ++counts.unmatched_closes;
+        }
       }
     }
   }
@@ -508,6 +530,13 @@ struct OpenGroup {
   bool words_stale = false;        // `words` lacks its words: they are found at its ")"
 };
 
+// Where a converted group stands in the expression.
+template <typename Origin>
+struct GroupSpan {
+  Origin start;
+  Origin end;
+};
+
 // An unclosed quote whose group dissolved, waiting for the first enclosing
 // group that does not dissolve with it.
 template <typename Origin>
@@ -515,6 +544,15 @@ struct PendingQuote {
   Origin quote;
   Origin depth;  // of its group; the whole-expression pair is at depth 1
   bool expression_lost = false;
+};
+
+// The lists a walk keeps, held between walks so that their memory is reused.
+template <typename Origin>
+struct WalkLists {
+  std::vector<GroupSpan<Origin>> group_spans;
+  std::vector<Word> words;
+  std::vector<OpenGroup<Origin>> open;
+  std::vector<PendingQuote<Origin>> pending;
 };
 
 template <typename Origin>
@@ -529,15 +567,35 @@ class Walk {
   // A size or index that the caller made sure fits.
   static Origin Narrow(size_t value) { return static_cast<Origin>(value); }
 
-  struct Span {
-    Origin start;
-    Origin end;
-  };
+  using Span = GroupSpan<Origin>;
 
   // The walk rewrites `normal` in place: it only ever shortens what it has
   // read (a converted group becomes one unit), so it writes behind itself.
-  Walk(Traced<Origin>& normal, Reader& reader)
-      : walked_(normal.units), refs_(normal.origins), start_(normal.start), reader_(reader) {}
+  // Its lists live in `lists`, whose memory it reuses and leaves there,
+  // emptied, for the next walk.
+  Walk(Traced<Origin>& normal, WalkLists<Origin>& lists, Reader& reader)
+      : walked_(normal.units),
+        refs_(normal.origins),
+        start_(normal.start),
+        reader_(reader),
+        lists_(lists) {
+    group_spans_.swap(lists.group_spans);
+    words_.swap(lists.words);
+    open_.swap(lists.open);
+    pending_.swap(lists.pending);
+  }
+  ~Walk() {
+    group_spans_.clear();
+    words_.clear();
+    open_.clear();
+    pending_.clear();
+    group_spans_.swap(lists_.group_spans);
+    words_.swap(lists_.words);
+    open_.swap(lists_.open);
+    pending_.swap(lists_.pending);
+  }
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
 
   // `deepest`: at least the deepest nesting of the normalized text.
   void Run(size_t deepest) {
@@ -842,6 +900,7 @@ class Walk {
   size_t start_;  // where the walk begins reading
   Origin walked_end_ = 0;
   Reader& reader_;
+  WalkLists<Origin>& lists_;
   std::vector<Span> group_spans_;
   std::vector<Word> words_;  // words of the open groups, innermost last
   std::vector<OpenGroup> open_;
@@ -853,15 +912,58 @@ class Walk {
 // top bit that marks a converted group.
 constexpr size_t kLongestForNarrowOrigins = size_t{1} << 28;
 
+// The memory of a reading: the normalized text and the walk's lists.
 template <typename Origin>
-Outcome ReadNormalized(std::u16string_view expression, const Parentheses& counts, Reader& reader) {
+struct Scratch {
   Traced<Origin> normal;
+  WalkLists<Origin> lists;
+};
+
+// A thread keeps the memory of its last reading for the next one: for the
+// many short and middling expressions of a session or a log, copies made
+// afresh cost more in allocating and clearing pages than the reading
+// itself. A reading that needed more than this is given back, so that a
+// program that once checked a huge text does not hold on to its memory.
+constexpr size_t kMostKeptBytes = size_t{8} << 20;
+
+template <typename Origin>
+size_t HeldBytes(const Scratch<Origin>& scratch) {
+  auto bytes = [](const auto& list) { return list.capacity() * sizeof(list[0]); };
+  const WalkLists<Origin>& lists = scratch.lists;
+  return bytes(scratch.normal.units) + bytes(scratch.normal.origins) + bytes(lists.group_spans) +
+         bytes(lists.words) + bytes(lists.open) + bytes(lists.pending);
+}
+
+template <typename Origin>
+Outcome ReadNormalized(std::u16string_view expression, const Parentheses& counts,
+                       Scratch<Origin>& scratch, Reader& reader) {
+  Traced<Origin>& normal = scratch.normal;
+  normal.start = 0;
   if (!Normalize(expression, counts, normal)) return Outcome::kBlank;
   // The walk nests no deeper than the wrapping pair, the "(" put in front
   // and the typed ones.
   const size_t prepended = counts.closes > counts.opens ? counts.closes - counts.opens : 0;
-  Walk<Origin>(normal, reader).Run(1 + prepended + counts.deepest);
+  Walk<Origin>(normal, scratch.lists, reader).Run(1 + prepended + counts.deepest);
   return Outcome::kConverted;
+}
+
+// Reads with the thread's kept memory, or with memory of its own where a
+// reader reads another expression from inside a reading.
+Outcome ReadNarrow(std::u16string_view expression, const Parentheses& counts, Reader& reader) {
+  thread_local Scratch<uint32_t> kept;
+  thread_local bool in_use = false;
+  if (in_use) {
+    Scratch<uint32_t> own;
+    return ReadNormalized<uint32_t>(expression, counts, own, reader);
+  }
+  struct Release {
+    ~Release() {
+      in_use = false;
+      if (HeldBytes(kept) > kMostKeptBytes) kept = Scratch<uint32_t>();
+    }
+  } release;
+  in_use = true;
+  return ReadNormalized<uint32_t>(expression, counts, kept, reader);
 }
 
 }  // namespace
@@ -884,9 +986,10 @@ Outcome ReadExpression(std::u16string_view expression, Reader& reader) {
   if (MeetsUnmatchedClose(counts)) return Outcome::kUnmatchedClose;
   // The normalized text is at most four times as long as the expression.
   if (expression.size() < kLongestForNarrowOrigins) {
-    return ReadNormalized<uint32_t>(expression, counts, reader);
+    return ReadNarrow(expression, counts, reader);
   }
-  return ReadNormalized<size_t>(expression, counts, reader);
+  Scratch<size_t> scratch;
+  return ReadNormalized<size_t>(expression, counts, scratch, reader);
 }
 
 }  // namespace boolconv::diagnostics

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string>
 
 #include "diagnostics/characters.h"
@@ -54,7 +55,10 @@ bool IsStage(std::u16string_view word) {
 // none. Bare NEAR and NEXT count in capitals only ("near infrared", "next
 // generation"), and N with digits with a capital N ("n3" may be a term).
 std::string_view ProximityConvention(std::u16string_view word) {
-  if (word.size() > kLongestOperator) return {};
+  if (word.size() > kLongestOperator || word.empty()) return {};
+  // Each convention begins with one of these.
+  const char16_t first = LowerAscii(word[0]);
+  if (first != u'a' && first != u'n' && first != u'w' && first != u'~' && first != u'p') return {};
   if (EqualsFolded(word, "adj") || (StartsWithFolded(word, "adj") && AllDigits(word.substr(3)))) {
     return "Ovid's adjacency operator";
   }
@@ -84,16 +88,47 @@ constexpr std::array<std::string_view, 14> kSpacedFieldCodes = {
     "TI", "AB", "SU", "MH", "MM", "MJ", "TX", "KW", "AU", "SO", "PT", "LA", "DE", "TW"};
 
 bool IsSpacedFieldCode(std::u16string_view word) {
+  if (word.size() != 2) return false;
   return std::any_of(kSpacedFieldCodes.begin(), kSpacedFieldCodes.end(),
                      [&](std::string_view code) { return Equals(word, code); });
 }
 
 // A Scopus field code or limit, in any letter case; these stand before "("
 // with or without a space.
+constexpr std::array<std::string_view, 2> kLimits = {"limit-to", "exclude"};
+constexpr size_t LongestOf(std::span<const std::string_view> codes) {
+  size_t longest = 0;
+  for (const std::string_view code : codes) longest = std::max(longest, code.size());
+  return longest;
+}
+constexpr size_t kLongestKnownCode = std::max(LongestOf(kLowercaseFieldCodes), LongestOf(kLimits));
+// Which lengths and first letters the codes have: most words are rejected by
+// these alone.
+struct CodeStarts {
+  std::array<std::array<bool, 26>, kLongestKnownCode + 1> known{};
+  constexpr CodeStarts() {
+    for (const std::string_view code : kLowercaseFieldCodes)
+      known[code.size()][code[0] - 'a'] = true;
+    for (const std::string_view code : kLimits) known[code.size()][code[0] - 'a'] = true;
+  }
+  bool MayBe(std::u16string_view word) const {
+    const char16_t first = LowerAscii(word[0]);
+    return first >= u'a' && first <= u'z' && known[word.size()][first - u'a'];
+  }
+};
+constexpr CodeStarts kCodeStarts;
 bool IsKnownFieldCode(std::u16string_view word) {
-  return std::any_of(kLowercaseFieldCodes.begin(), kLowercaseFieldCodes.end(),
-                     [&](std::string_view code) { return EqualsFolded(word, code); }) ||
-         EqualsFolded(word, "limit-to") || EqualsFolded(word, "exclude");
+  if (word.empty() || word.size() > kLongestKnownCode || !kCodeStarts.MayBe(word)) return false;
+  std::array<char, kLongestKnownCode> folded;
+  for (size_t k = 0; k < word.size(); ++k) {
+    const char16_t unit = LowerAscii(word[k]);
+    if (unit >= 0x80) return false;
+    folded[k] = static_cast<char>(unit);
+  }
+  const std::string_view name(folded.data(), word.size());
+  return std::find(kLowercaseFieldCodes.begin(), kLowercaseFieldCodes.end(), name) !=
+             kLowercaseFieldCodes.end() ||
+         std::find(kLimits.begin(), kLimits.end(), name) != kLimits.end();
 }
 
 // A field code as databases write one before "(" or "=": a code that
@@ -267,6 +302,8 @@ class GroupSyntax {
   bool Range(size_t i, bool between_terms) {
     const Word& word = words_[i];
     const std::u16string_view typed = TextOf(word);
+    // A range is a dash that begins a word, or a word of one unit.
+    if (!IsDash(typed[0]) && typed.size() != 1) return false;
     // "2010 -2020": a dash glued to the second end.
     if (i > 0 && Operand(i - 1) && typed.size() >= 2 && IsDash(typed[0]) &&
         IsAsciiDigit(typed[1]) && BeginsNumber(TextOf(words_[i - 1]))) {
@@ -318,9 +355,9 @@ class GroupSyntax {
     // term.
     const bool begins_run =
         IsSpacedFieldCode(typed) && Operand(i + 1) && !(i > 0 && Operand(i - 1));
-    const bool prefix =
-        ((glued_open || typed.back() == u'=') && IsFieldCode(typed)) ||
-        (text_[word.end] == u' ' && spaced_code && (next_is_group_or_phrase || begins_run));
+    const bool prefix = ((glued_open || typed.back() == u'=') && IsFieldCode(typed)) ||
+                        (word.end < text_.size() && text_[word.end] == u' ' && spaced_code &&
+                         (next_is_group_or_phrase || begins_run));
     if (prefix && i + 1 < words_.size()) {
       const std::string_view what = words_[i + 1].nested_group ? "group" : "term";
       std::string message =
@@ -402,8 +439,13 @@ class GroupSyntax {
       }
       return letters >= 2;
     };
-    size_t suffix = std::u16string_view::npos;  // where the suffix begins in `tail`
     const char16_t last = tail.back();
+    // Every suffix ends in "." or holds ":" or "/".
+    if (last != u'.' && std::none_of(tail.begin(), tail.end(),
+                                     [](char16_t unit) { return unit == u':' || unit == u'/'; })) {
+      return;
+    }
+    size_t suffix = std::u16string_view::npos;  // where the suffix begins in `tail`
     if (last == u'.' && tail.size() >= 4) {
       const size_t dot = tail.rfind(u'.', tail.size() - 2);
       if (dot != std::u16string_view::npos && dot > 0 &&
