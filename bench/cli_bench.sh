@@ -7,7 +7,8 @@
 #    (boolconv-cli only: the peer's parser overflows its stack on it);
 #  - peak memory on one 4 MB line of each benchmark shape;
 #  - time on one 4 MB line of each shape and of typical strategies side by
-#    side, beside the peer and a plain copy of the same bytes.
+#    side, beside the peer and a plain copy of the same bytes;
+#  - --check on the realistic 4 MB line against the conversion alone.
 # Inputs come from the benchmark program's generator modes, so every run
 # measures the same text.
 #
@@ -22,10 +23,11 @@ lines=${BOOLCONV_BENCH_LINES:-1000000}
 long_mb=${BOOLCONV_BENCH_LONG_MB:-100}
 shape_units=$((4 << 20))
 # Targets.
-min_lines_per_second=1000000
-min_times_peer=10
-max_long_line_seconds=1.5
-max_long_line_peak_ratio=5
+min_lines_per_second=4000000
+min_times_peer=40
+max_long_line_seconds=1.0
+max_long_line_peak_ratio=4
+max_check_ratio=2
 max_peak_mb=200
 runs=3
 
@@ -223,5 +225,20 @@ for file in "$work"/shapes/*.txt; do
   printf '  %-22s %9s %9s %9s %9s  %s\n' "$shape" "$ours" "$peer" "$copy" \
     "${target:+<= $target}" "$verdict"
 done
+
+
+# What --check adds to a conversion, on the realistic line (the whole
+# process both times, so reading and writing count in both).
+realistic=$work/shapes/1_realistic.txt
+plain_ms=$(median_ms "$realistic" "$cli")
+check_ms=$(median_ms "$realistic" "$cli" --check)
+if [[ $plain_ms == failed || $check_ms == failed ]]; then
+  fail "--check on 1_realistic: boolconv-cli failed"
+else
+  check_ratio=$(awk -v c="$check_ms" -v p="$plain_ms" 'BEGIN { printf "%.1f", (p > 0 ? c / p : 0) }')
+  printf '%s on 1_realistic: %s ms, conversion alone %s ms: %sx (target <= %dx: %s)\n' \
+    --check "$check_ms" "$plain_ms" "$check_ratio" "$max_check_ratio" \
+    "$(verdict "$(awk -v r="$check_ratio" -v m="$max_check_ratio" 'BEGIN { print (r <= m) }')")"
+fi
 
 exit "$failed"

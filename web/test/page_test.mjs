@@ -192,8 +192,10 @@ after(async () => {
   await strictServer?.close();
 });
 
-async function OpenPage(fragment = '', base = server.url) {
+// `init`, if given, runs in the page before its own scripts.
+async function OpenPage(fragment = '', base = server.url, {init = null} = {}) {
   const page = await context.newPage();
+  if (init) await page.addInitScript(init);
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('dialog', (dialog) => {
@@ -559,6 +561,67 @@ describe('the page', () => {
         await page.evaluate(() => navigator.clipboard.readText()), await page.inputValue('#sign'));
     assert.deepEqual(page.errors, []);
     await page.close();
+  });
+
+  // Expressions of a few hundred to a few thousand characters, so that the
+  // scanner's blocks meet every construct: runs of parentheses and spaces,
+  // quotes, operator words in any case, astral and accented characters.
+  function GeneratedExpressions(count) {
+    const kPieces = [
+      'asthma', 'wheez*', 'café', '日本語', '😀', '"heart failure"', '"x', 'and', 'OR', 'Not',
+      'and not', '(', ')', '((((', '))))', '  ', '     ', 'child*[tiab]', '(a or b)',
+    ];
+    let state = 12345;
+    const next = (bound) => {
+      state = (state * 1103515245 + 12345) % 2147483648;
+      return state % bound;
+    };
+    const expressions = [];
+    for (let i = 0; i < count; ++i) {
+      const pieces = [];
+      for (let k = 0, n = 20 + next(600); k < n; ++k) {
+        pieces.push(kPieces[next(kPieces.length)]);
+        if (next(3) !== 0) pieces.push(' ');
+      }
+      expressions.push(pieces.join(''));
+    }
+    return expressions;
+  }
+
+  test('runs the vector build where the browser has vectors, the plain one elsewhere', async () => {
+    const expression = '((a b) or (c d)) e';
+    const vector = await OpenPage(expression);
+    assert.equal(await vector.evaluate(() => document.documentElement.dataset.engine), 'simd128');
+    // Both builds give boolconv-cli's results on the same generated text.
+    const generated = GeneratedExpressions(25);
+    const CompareGenerated = async (page) => {
+      await SetTidy(page, false);
+      for (const text of generated) {
+        await page.fill('#expression', text);
+        await WorkerIdle(page);
+        AssertSameAsCli(await ReadPage(page), await page.inputValue('#expression'), false);
+      }
+    };
+    await CompareGenerated(vector);
+    assert.deepEqual([vector.errors, vector.consoleErrors], [[], []]);
+    await vector.close();
+    // A browser without them refuses the probe module: the page and its
+    // worker then run engine.js, and give the same results.
+    const plain = await OpenPage(expression, server.url, {
+      init: () => {
+        WebAssembly.validate = () => false;
+      },
+    });
+    assert.equal(await plain.evaluate(() => document.documentElement.dataset.engine), 'plain');
+    AssertSameAsCli(await ReadPage(plain), expression, true);
+    await CompareGenerated(plain);
+    await SetTidy(plain, true);
+    const large = kStrategyLine.repeat(Math.ceil(70 * 1024 / kStrategyLine.length));
+    const entered = await Enter(plain, large, {paste: true});
+    assert.equal(await plain.getAttribute('#operator', 'data-converted-by'), 'worker');
+    AssertSameAsCli(await ReadPage(plain), entered, true);
+    assert.deepEqual([plain.errors, plain.consoleErrors], [[], []]);
+    await plain.close();
   });
 
   test('runs, worker included, under a strict content policy', async () => {
