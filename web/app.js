@@ -1115,29 +1115,30 @@
       if (Restore()) Convert(true);
     });
 
-    LoadEngine().then(
-        () => BoolconvEngineScript()(),
-        (file) => {
-          throw new Error(`${file} is missing`);
-        })
+    LoadEngine()
         .then(
-        (started) => {
-          engine = started;
-          Convert(false);
-        },
-        (error) => {
-          errorBox.textContent = error.message.endsWith('is missing') ?
-              `The converter could not be loaded: ${error.message}.` :
-              `The converter could not start: ${error}`;
-        });
+            () => BoolconvEngineScript()(),
+            (file) => {
+              throw new Error(`${file} is missing`);
+            })
+        .then(
+            (started) => {
+              engine = started;
+              Convert(false);
+            },
+            (error) => {
+              errorBox.textContent = error.message.endsWith('is missing') ?
+                  `The converter could not be loaded: ${error.message}.` :
+                  `The converter could not start: ${error}`;
+            });
   }
 
   // The smallest module that uses WebAssembly's 128-bit vectors (a function
   // that counts the bits of a splatted zero): a browser that validates it
   // runs engine-simd.js, whose scanner looks at 16 units at a time.
   const kSimdProbe = new Uint8Array([
-    0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0, 65, 0, 253,
-    15, 253, 98, 11,
+    0, 97, 115, 109, 1,  0, 0, 0, 1,  5, 1,   96, 0,   1,  123, 3,
+    2, 1,  0,   10,  10, 1, 8, 0, 65, 0, 253, 15, 253, 98, 11,
   ]);
 
   // Loads the engine's script for this browser; it defines

@@ -90,12 +90,13 @@ function AssertSameResult(shown, expected, expression) {
   const codePoints = [...expression];
   assert.deepEqual(
       shown.diagnostics,
-      expected.diagnostics.filter((d) => d.code !== 'history-detected').map((d) => ({
-                                 code: d.code,
-                                 severity: d.severity,
-                                 message: d.message,
-                                 highlighted: codePoints.slice(d.start, d.end).join(''),
-                               })));
+      expected.diagnostics.filter((d) => d.code !== 'history-detected')
+          .map((d) => ({
+                 code: d.code,
+                 severity: d.severity,
+                 message: d.message,
+                 highlighted: codePoints.slice(d.start, d.end).join(''),
+               })));
   delete shown.diagnostics;
   delete expected.diagnostics;
   assert.deepEqual(shown, expected);
@@ -568,8 +569,10 @@ describe('the page', () => {
   // quotes, operator words in any case, astral and accented characters.
   function GeneratedExpressions(count) {
     const kPieces = [
-      'asthma', 'wheez*', 'café', '日本語', '😀', '"heart failure"', '"x', 'and', 'OR', 'Not',
-      'and not', '(', ')', '((((', '))))', '  ', '     ', 'child*[tiab]', '(a or b)',
+      'asthma',   'wheez*', 'café', '日本語', '😀',       '"heart failure"',
+      '"x',       'and',    'OR',   'Not',    'and not', '(',
+      ')',        '((((',   '))))', '  ',     '     ',   'child*[tiab]',
+      '(a or b)',
     ];
     let state = 12345;
     const next = (bound) => {
@@ -920,31 +923,32 @@ describe('search histories', () => {
   after(() => page.close());
 
   for (const [name, history, combined] of kHistories) {
-    test(`${name}: offered, off at first; switched on, its combined expression converts`,
-         async () => {
-           await SetTidy(page, true);
-           await SetHistory(page, false);
-           const entered = await Enter(page, history, {paste: true});
-           assert.deepEqual(
-               await ReadHistoryView(page),
-               {offered: true, on: false, combined: null, line: null, copy: true});
-           // Until switched on, the text converts as it stands.
-           AssertSameAsCli(await ReadPage(page), entered, true);
+    test(
+        `${name}: offered, off at first; switched on, its combined expression converts`,
+        async () => {
+          await SetTidy(page, true);
+          await SetHistory(page, false);
+          const entered = await Enter(page, history, {paste: true});
+          assert.deepEqual(
+              await ReadHistoryView(page),
+              {offered: true, on: false, combined: null, line: null, copy: true});
+          // Until switched on, the text converts as it stands.
+          AssertSameAsCli(await ReadPage(page), entered, true);
 
-           await SetHistory(page, true);
-           const view = await ReadHistoryView(page);
-           assert.deepEqual(view, {offered: true, on: true, combined, line: '3', copy: true});
-           await AssertHistoryAsCli(page, entered, true);
-           assert.deepEqual(
-               await LinePicker(page).locator('option').evaluateAll(
-                   (options) => options.map((option) => option.value)),
-               ['1', '2', '3']);
+          await SetHistory(page, true);
+          const view = await ReadHistoryView(page);
+          assert.deepEqual(view, {offered: true, on: true, combined, line: '3', copy: true});
+          await AssertHistoryAsCli(page, entered, true);
+          assert.deepEqual(
+              await LinePicker(page).locator('option').evaluateAll(
+                  (options) => options.map((option) => option.value)),
+              ['1', '2', '3']);
 
-           // Tidy off applies to the combined expression too.
-           await SetTidy(page, false);
-           await AssertHistoryAsCli(page, entered, false);
-           assert.deepEqual(page.errors, []);
-         });
+          // Tidy off applies to the combined expression too.
+          await SetTidy(page, false);
+          await AssertHistoryAsCli(page, entered, false);
+          assert.deepEqual(page.errors, []);
+        });
   }
 
   test('text that is no history is not offered the switch', async () => {
@@ -961,8 +965,10 @@ describe('search histories', () => {
     const kFindings = [
       ['1 asthma\n2 "wheez* OR cough\n3 1 AND 2', 'unclosed-quote', '"', 'Line 2, column 3'],
       ['1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2', 'field-code', '.ti,ab.', 'Line 2, column 9'],
-      ['#1 asthma\n#2 wheeze\n#3 #1 AND child*', 'history-unused-line', 'wheeze',
-       'Line 2, column 4'],
+      [
+        '#1 asthma\n#2 wheeze\n#3 #1 AND child*', 'history-unused-line', 'wheeze',
+        'Line 2, column 4'
+      ],
       // Code points after an emoji, in the line after it.
       ['#1 😀 asthma.ti.\n#2 wheeze\n#3 #1 OR #2', 'field-code', '.ti.', 'Line 1, column 12'],
       [
@@ -974,9 +980,9 @@ describe('search histories', () => {
       await Enter(page, history, {paste: true});
       await SetHistory(page, true);
       await AssertHistoryAsCli(page, history, true);
-      const index = (await ReadPage(page))
-                        .diagnostics.findIndex(
-                            (d) => d.code === code && d.highlighted === highlighted);
+      const index =
+          (await ReadPage(page))
+              .diagnostics.findIndex((d) => d.code === code && d.highlighted === highlighted);
       assert.ok(index >= 0, `${code} over ${highlighted} in ${JSON.stringify(history)}`);
       const button = page.locator('#diagnostics button').nth(index);
       assert.equal(await button.locator('.where').textContent(), where);
@@ -1015,42 +1021,41 @@ describe('search histories', () => {
     ]);
   });
 
-  test('picking another line converts that line; a new paste picks the default again',
-       async () => {
-         await SetTidy(page, true);
-         const history = '1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2\n4 child*.ti.\n5 3 and 4';
-         await Enter(page, history, {paste: true});
-         await SetHistory(page, true);
-         const all = '((exp Asthma/) OR (wheez*.ti,ab.)) and (child*.ti.)';
-         assert.equal((await ReadHistoryView(page)).combined, all);
-         assert.deepEqual(await LinePicker(page).locator('option').allTextContents(), [
-           'Line 1: exp Asthma/', 'Line 2: wheez*.ti,ab.', 'Line 3: or/1-2', 'Line 4: child*.ti.',
-           'Line 5: 3 and 4'
-         ]);
-         // By keyboard: the line before the last.
-         await LinePicker(page).focus();
-         await page.keyboard.press('ArrowUp');
-         assert.deepEqual(
-             await ReadHistoryView(page),
-             {offered: true, on: true, combined: 'child*.ti.', line: '4', copy: true});
-         await AssertHistoryAsCli(page, history, true, 4);
-         await LinePicker(page).selectOption('3');
-         assert.equal((await ReadHistoryView(page)).combined, '(exp Asthma/) OR (wheez*.ti,ab.)');
-         await AssertHistoryAsCli(page, history, true, 3);
-         const unused = (await ReadPage(page))
-                            .diagnostics.filter((d) => d.code === 'history-unused-line')
-                            .map((d) => d.highlighted);
-         assert.deepEqual(unused, ['3 and 4']);
-         // The pick holds while the history is edited...
-         await page.focus('#expression');
-         await page.keyboard.press('End');
-         await page.keyboard.type(' NOT 2');
-         assert.equal((await ReadHistoryView(page)).line, '3');
-         // ...and a history pasted over it starts from the default line.
-         await Enter(page, history, {paste: true});
-         const view = await ReadHistoryView(page);
-         assert.deepEqual([view.line, view.combined], ['5', all]);
-       });
+  test('picking another line converts that line; a new paste picks the default again', async () => {
+    await SetTidy(page, true);
+    const history = '1 exp Asthma/\n2 wheez*.ti,ab.\n3 or/1-2\n4 child*.ti.\n5 3 and 4';
+    await Enter(page, history, {paste: true});
+    await SetHistory(page, true);
+    const all = '((exp Asthma/) OR (wheez*.ti,ab.)) and (child*.ti.)';
+    assert.equal((await ReadHistoryView(page)).combined, all);
+    assert.deepEqual(await LinePicker(page).locator('option').allTextContents(), [
+      'Line 1: exp Asthma/', 'Line 2: wheez*.ti,ab.', 'Line 3: or/1-2', 'Line 4: child*.ti.',
+      'Line 5: 3 and 4'
+    ]);
+    // By keyboard: the line before the last.
+    await LinePicker(page).focus();
+    await page.keyboard.press('ArrowUp');
+    assert.deepEqual(
+        await ReadHistoryView(page),
+        {offered: true, on: true, combined: 'child*.ti.', line: '4', copy: true});
+    await AssertHistoryAsCli(page, history, true, 4);
+    await LinePicker(page).selectOption('3');
+    assert.equal((await ReadHistoryView(page)).combined, '(exp Asthma/) OR (wheez*.ti,ab.)');
+    await AssertHistoryAsCli(page, history, true, 3);
+    const unused = (await ReadPage(page))
+                       .diagnostics.filter((d) => d.code === 'history-unused-line')
+                       .map((d) => d.highlighted);
+    assert.deepEqual(unused, ['3 and 4']);
+    // The pick holds while the history is edited...
+    await page.focus('#expression');
+    await page.keyboard.press('End');
+    await page.keyboard.type(' NOT 2');
+    assert.equal((await ReadHistoryView(page)).line, '3');
+    // ...and a history pasted over it starts from the default line.
+    await Enter(page, history, {paste: true});
+    const view = await ReadHistoryView(page);
+    assert.deepEqual([view.line, view.combined], ['5', all]);
+  });
 
   test('the address keeps the history switch and the line picked', async () => {
     const history = '#1 asthma\n#2 wheeze\n#3 #1 OR #2\n#4 #3 AND child';
@@ -1158,9 +1163,8 @@ describe('search histories', () => {
     await SetHistory(opened, true);
     await WorkerIdle(opened);
     assert.equal(await opened.getAttribute('#operator', 'data-converted-by'), 'worker');
-    const combined = lines.slice(0, count)
-                         .map((line) => `(${line.slice(line.indexOf(' ') + 1)})`)
-                         .join(' OR ');
+    const combined =
+        lines.slice(0, count).map((line) => `(${line.slice(line.indexOf(' ') + 1)})`).join(' OR ');
     assert.equal((await ReadHistoryView(opened)).combined, combined);
     await AssertHistoryAsCli(opened, history, true);
     await opened.close();
