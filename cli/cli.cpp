@@ -209,16 +209,12 @@ struct Converted {
 class ParallelLines {
  public:
   ParallelLines(const Options& options, StreamSink& sink, ExpressionWriter& writer)
-      : sink_(sink),
-        writer_(writer),
-        map_(
-            options.jobs, [&options] { return ConvertBatches(options); },
-            [this](Converted& converted) { return WriteResults(converted); }) {}
+      : options_(options), sink_(sink), writer_(writer) {}
 
   // False once standard output has failed.
   bool Add(std::string_view line, uint64_t number) {
     if (line.size() >= kLongLineBytes) {
-      if (!Launch() || !map_.Drain()) return false;
+      if (!Launch() || (map_ && !map_->Drain())) return false;
       if (!writer_.Convert(line, {"line", number}, sink_)) all_converted_ = false;
       return !sink_.failed();
     }
@@ -230,8 +226,22 @@ class ParallelLines {
   }
 
   // Converts and writes what is left; returns whether every line converted.
+  // Input that fits one batch, and no long line before it, is converted
+  // here: starting threads would cost more than it.
   bool Done() {
-    if (Launch()) map_.Drain();
+    if (!map_) {
+      size_t start = 0;
+      for (size_t i = 0; i < batch_.ends.size() && !sink_.failed(); ++i) {
+        const std::string_view line =
+            std::string_view(batch_.text).substr(start, batch_.ends[i] - start);
+        if (!writer_.Convert(line, {"line", batch_.first_line + i}, sink_)) {
+          all_converted_ = false;
+        }
+        start = batch_.ends[i];
+      }
+      return all_converted_;
+    }
+    if (Launch()) map_->Drain();
     return all_converted_;
   }
 
@@ -269,16 +279,23 @@ class ParallelLines {
     return converted.results.WriteTo(sink_);
   }
 
+  // Hands the batch gathered so far to the workers, started with the first.
   bool Launch() {
     if (batch_.ends.empty()) return true;
+    if (!map_) {
+      map_.emplace(
+          options_.jobs, [this] { return ConvertBatches(options_); },
+          [this](Converted& converted) { return WriteResults(converted); });
+    }
     Batch batch = std::move(batch_);
     batch_ = Batch();
-    return map_.Add(std::move(batch));
+    return map_->Add(std::move(batch));
   }
 
+  const Options& options_;
   StreamSink& sink_;
   ExpressionWriter& writer_;
-  OrderedParallelMap<Batch, Converted> map_;
+  std::optional<OrderedParallelMap<Batch, Converted>> map_;  // started by the first batch
   Batch batch_;
   bool all_converted_ = true;
 };

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -43,8 +44,16 @@ class InputReader {
   // Drops the byte-order mark once the first bytes are in.
   void DropByteOrderMark();
 
+  // Makes room for `bytes` bytes in all, keeping those read.
+  void Reserve(size_t bytes);
+
   std::istream& in_;
-  std::string buffer_;
+  // Bytes read and not yet given out. Unlike a string's, this memory is not
+  // cleared before it is read into: a short input touches a page of it, not
+  // the whole block.
+  std::unique_ptr<char[]> buffer_;
+  size_t size_ = 0;  // bytes in `buffer_`
+  size_t capacity_ = 0;
   size_t start_ = 0;    // where the next line begins in `buffer_`
   size_t scanned_ = 0;  // bytes of that line already searched for "\n"
   bool ended_ = false;

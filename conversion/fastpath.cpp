@@ -154,18 +154,19 @@ constexpr uint32_t kNoOffset = UINT32_MAX;
 
 enum Operator : uint8_t { kNoOperator, kAnd, kOr, kNot };
 
+// Which operator word `word` is, in any letter case. Setting the 0x20 bit
+// lower-cases an ASCII capital, and only the capital and the small letter of
+// each of these letters turn into the small letter that way.
 template <typename Unit>
 Operator OperatorWord(const Unit* word, size_t size) {
-  auto is = [&](std::string_view lower) {
-    for (size_t i = 0; i < size; ++i) {
-      if (LowerAscii(word[i]) != static_cast<Unit>(lower[i])) return false;
-    }
-    return true;
+  constexpr Unit kLower = 0x20;
+  auto is = [&](char letter, size_t at) {
+    return (word[at] | kLower) == static_cast<Unit>(letter);
   };
-  if (size == 2) return is("or") ? kOr : kNoOperator;
+  if (size == 2) return is('o', 0) && is('r', 1) ? kOr : kNoOperator;
   if (size != 3) return kNoOperator;
-  if (is("and")) return kAnd;
-  return is("not") ? kNot : kNoOperator;
+  if (is('a', 0) && is('n', 1) && is('d', 2)) return kAnd;
+  return is('n', 0) && is('o', 1) && is('t', 2) ? kNot : kNoOperator;
 }
 
 // How many of `spaces` spaces between `left` and `right` are left after the
@@ -752,21 +753,22 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     return true;
   };
 
-  // Most of a group's text: after its first word, words that are neither
-  // quoted nor start with U+0000, each followed by a space and another
-  // word. Each is written with the separator its operator (or the implicit
+  // Most of a group's text: words that are neither quoted nor start with
+  // U+0000, each followed by a space and another word or by the group's
+  // ")". Each is written with the separator its operator (or the implicit
   // AND) gives it, or, if it is an operator word, held as the group's
-  // pending operator, exactly as start_token and end_token would; only the
-  // group's `kept` and `pending` change. Written through cursors held here
-  // rather than through the writers, whose fields a store of a byte could
-  // alias. Returns where it stopped: a unit that is not a word's, or a token
-  // it leaves to the general path.
+  // pending operator, exactly as start_token and end_token would; of the
+  // frame only `kept`, `pending` and the first word change. Written through
+  // cursors held here rather than through the writers, whose fields a store
+  // of a byte could alias. Returns where it stopped: a unit that is not a
+  // word's (the ")" among them), or a token it leaves to the general path.
   auto plain_words = [&](Frame & group, size_t i) __attribute__((always_inline)) {
     // Separators as units, each written as one fixed-size copy.
     static constexpr Unit kAnd[] = {' ', 'A', 'N', 'D', ' '};
     static constexpr Unit kSpace[] = {' '};
     static constexpr Unit kPlus[] = {' ', '+'};
     static constexpr Unit kMinus[] = {' ', '-'};
+    static constexpr Unit kSign[] = {'+'};
     constexpr size_t kMostSeparator = std::size(kAnd);
     auto [op_at, op_end] = op.Cursor();
     auto [sg_at, sg_end] = sg.Cursor();
@@ -781,12 +783,11 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
       if (KindOf(n[i]) != kOrdinary || n[i] == Unit(0)) break;
       const size_t end = stops.template Next<StopFinder<Unit>::kToken>(i);
       const size_t word_size = end - i;
-      if (n[end] != Unit(' ')) break;
+      const Unit after = n[end];
+      if (after != Unit(' ') && after != Unit(')')) break;
       Operator word = kNoOperator;
-      if (pending == kNoOperator && (word_size == 2 || word_size == 3)) {
+      if (kept > 0 && pending == kNoOperator && (word_size == 2 || word_size == 3)) {
         word = OperatorWord(n + i, word_size);
-        // "or" in second place takes the first operand's sign away.
-        if (word == kOr && kept == 1) break;
       }
       if (static_cast<size_t>(op_end - op_at) < word_size + kMostSeparator ||
           static_cast<size_t>(sg_end - sg_at) < word_size + kMostSeparator) {
@@ -799,6 +800,22 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
       }
       if (word != kNoOperator) {
         put(op_at, kSpace);
+        // "or" in second place takes the first operand's sign away.
+        if (word == kOr && kept == 1) {
+          Unit* const sign = sg.data() + group.sg_open + 1;
+          if (static_cast<size_t>(sg_at - sign) < kMoveLimit) {
+            std::memmove(sign, sign + 1, static_cast<size_t>(sg_at - sign - 1) * sizeof(Unit));
+            --sg_at;
+          } else {
+            *sign = kHole<Unit>;
+            holes = true;
+          }
+        }
+      } else if (kept == 0) {
+        put(sg_at, kSign);  // the first operand's sign, dropped if "or" follows it
+        group.n_first = at(i);
+        group.n_first_end = at(end);
+        group.first_group = false;
       } else {
         switch (pending) {
           case kNoOperator:
@@ -831,7 +848,11 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
       op_at += word_size;
       if (word == kNoOperator) sg_at += word_size;  // an operator word is not in the sign form
       pending = word;
-      kept = 2;
+      kept = word != kNoOperator || kept > 0 ? 2 : 1;
+      if (after == Unit(')')) {
+        i = end;
+        break;
+      }
       i = end + 1;
     }
     op.Advance(op_at);
@@ -952,7 +973,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         // Words and the single spaces between them, most of a group, are
         // taken here one after another.
         for (;;) {
-          if (!group.in_token && group.kept > 0) {
+          if (!group.in_token) {
             i = plain_words(group, i);
             const Kind kind = KindOf(n[i]);
             if (kind != kOrdinary && kind != kQuote) break;
