@@ -72,18 +72,25 @@ fail() {
   failed=1
 }
 
-# Runs program $2 (default: the tool) on file $1, its standard output
-# counted in lines. Sets status, out_lines, and elapsed/user/system seconds
-# and peak_kb from /usr/bin/time (peak_kb is the figure `/usr/bin/time -v`
-# calls "Maximum resident set size").
+# Runs program $2 (default: the tool) on file $1. Sets status, and
+# elapsed/user/system seconds and peak_kb from /usr/bin/time (peak_kb is the
+# figure `/usr/bin/time -v` calls "Maximum resident set size"). Its standard
+# output goes to /dev/null, so that nothing else takes a core from it; with
+# $3 = count it is counted in lines instead (out_lines), to check it.
 measure() {
-  local input=$1 program=${2:-$cli}
+  local input=$1 program=${2:-$cli} mode=${3:-}
   set +e
-  /usr/bin/time -o "$work/time" -f '%e %U %S %M' "$program" <"$input" 2>"$work/stderr" |
-    wc -l >"$work/count"
-  status=${PIPESTATUS[0]}
+  if [[ $mode == count ]]; then
+    /usr/bin/time -o "$work/time" -f '%e %U %S %M' "$program" <"$input" 2>"$work/stderr" |
+      wc -l >"$work/count"
+    status=${PIPESTATUS[0]}
+    out_lines=$(<"$work/count")
+  else
+    /usr/bin/time -o "$work/time" -f '%e %U %S %M' "$program" <"$input" >/dev/null \
+      2>"$work/stderr"
+    status=$?
+  fi
   set -e
-  out_lines=$(<"$work/count")
   read -r elapsed user system peak_kb < <(tail -n 1 "$work/time")
 }
 
@@ -101,13 +108,22 @@ printf 'Throughput on %d typical strategies (%.1f MB, %.0f characters a line on 
   "$(awk -v b="$bytes" -v n="$lines" 'BEGIN { print b / n - 1 }')"
 ours=()
 theirs=()
+# First each program's output is counted, untimed; the timed runs write to
+# /dev/null.
+for program in "$cli" "$peer"; do
+  measure "$work/typical.txt" "$program" count
+  # boolconv-cli writes two lines an expression, the peer one.
+  [[ $program == "$cli" ]] && expected=$((2 * lines)) || expected=$lines
+  if ((status != 0 || out_lines != expected)); then
+    fail "$program: exit status $status, $out_lines output lines for $lines lines"
+    head -n 3 "$work/stderr" >&2
+  fi
+done
 for ((run = 1; run <= runs; run++)); do
   for program in "$cli" "$peer"; do
     measure "$work/typical.txt" "$program"
-    # boolconv-cli writes two lines an expression, the peer one.
-    [[ $program == "$cli" ]] && expected=$((2 * lines)) || expected=$lines
-    if ((status != 0 || out_lines != expected)); then
-      fail "run $run of $program: exit status $status, $out_lines output lines for $lines lines"
+    if ((status != 0)); then
+      fail "run $run of $program: exit status $status"
       head -n 3 "$work/stderr" >&2
       continue
     fi
@@ -137,7 +153,7 @@ printf 'One line of %.0f MB of typical strategies side by side:\n' \
 # Only boolconv-cli: the peer's parser recurses per term and overflows its
 # stack on a line of millions of them.
 for program in "$cli"; do
-  measure "$work/long.txt" "$program"
+  measure "$work/long.txt" "$program" count
   if ((status != 0 || out_lines != 2)); then
     fail "long line: exit status $status, $out_lines output lines"
     head -c 300 "$work/stderr" >&2
@@ -160,7 +176,7 @@ echo "Peak memory on one line of each shape ($shape_units characters):"
 printf '  %-22s %10s %9s  %s\n' shape "peak MB" "wall s" "target < $max_peak_mb MB"
 for file in "$work"/shapes/*.txt; do
   shape=$(basename "$file" .txt)
-  measure "$file"
+  measure "$file" "$cli" count
   if ((status != 0 || out_lines != 2)); then
     fail "$shape: exit status $status, $out_lines output lines for 1 expression"
     head -c 300 "$work/stderr" >&2
