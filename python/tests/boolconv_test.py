@@ -365,6 +365,11 @@ print("parent:", next(results).sign_form)
      "parent: (a b)"),
 ])
 def test_process_life(name: str, program: str, output: str) -> None:
+    # AddressSanitizer's allocator (clang 14, Debian 12's) is not locked
+    # across fork(): a child forked while a worker allocates can wait forever
+    # on the lock that worker held. glibc's allocator, which users run, is.
+    if name.startswith("fork") and "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("AddressSanitizer's allocator is not fork-safe")
     for _ in range(3):
         completed = subprocess.run([sys.executable, "-c", program], capture_output=True,
                                    text=True, timeout=60, check=False)
