@@ -282,12 +282,20 @@ class Writer {
 
 // The text of a dissolved stretch as the step-by-step walk leaves it: every
 // parenthesis in it belongs to a dissolved group and has become a space.
+// `from` is in the normalized text, whose padding lets its parentheses be
+// found a block at a time.
 template <typename Unit, typename Text>
 void AppendDissolved(Text& text, const Unit* from, const Unit* to) {
   const size_t start = text.size();
-  text.append(from, static_cast<size_t>(to - from));
-  for (size_t i = start; i < text.size(); ++i) {
-    if (text[i] == Unit('(') || text[i] == Unit(')')) text[i] = Unit(' ');
+  const size_t count = static_cast<size_t>(to - from);
+  text.append(from, count);
+  for (size_t at = 0; at < count; at += kBlockUnits) {
+    const BlockMasks masks = ClassifyBlock(from + at);
+    uint64_t parentheses = masks.opens | masks.closes;
+    if (count - at < kBlockUnits) parentheses &= (uint64_t{1} << (count - at)) - 1;
+    for (; parentheses != 0; parentheses &= parentheses - 1) {
+      text[start + at + static_cast<size_t>(std::countr_zero(parentheses))] = Unit(' ');
+    }
   }
 }
 
@@ -457,6 +465,13 @@ std::optional<size_t> FastConverter<Unit>::NormalizeTrimmed(View text, size_t pr
   nots_.clear();  // the words "not", any letter case
   for (size_t i = 0; i < size;) {
     size_t spaces = 0;
+    if constexpr (kLittleEndian) {  // long runs a word at a time
+      constexpr uint64_t kAllSpaces = kLaneOnes<Unit> * ' ';
+      for (uint64_t word; i + kLanes<Unit> <= size; i += kLanes<Unit>, spaces += kLanes<Unit>) {
+        std::memcpy(&word, data + i, sizeof word);
+        if (word != kAllSpaces) break;
+      }
+    }
     while (data[i] == Unit(' ')) ++spaces, ++i;  // the text ends with a non-space
     const Kind kind = KindOf(data[i]);
     if (left == kOpen && kind == kClose) return std::nullopt;  // an empty pair
