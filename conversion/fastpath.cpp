@@ -266,12 +266,15 @@ class Writer {
   void Ensure(size_t more) {
     if (size_ + more + kSlack > text_.size()) Grow(more);
   }
-  // A sixteenth more at a time: little is touched beyond what is written.
+  // A sixteenth more at a time, and at most a huge page's 2 MB: little is
+  // touched beyond what is written (the string clears what it grows by).
   // Out of line, so that the writes around it stay small enough to inline.
   [[gnu::noinline]] void Grow(size_t more) {
     constexpr size_t kLeastStep = 256;
+    constexpr size_t kMostStep = (size_t{2} << 20) / sizeof(Unit);
     const size_t needed = size_ + more + kSlack;
-    text_.resize(std::max(needed, text_.size() + std::max(kLeastStep, text_.size() / 16)));
+    const size_t step = std::clamp(text_.size() / 16, kLeastStep, kMostStep);
+    text_.resize(std::max(needed, text_.size() + step));
     data_ = text_.data();
   }
 
