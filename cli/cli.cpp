@@ -195,6 +195,19 @@ struct Batch {
   uint64_t first_line = 0;
 };
 
+// Converts `batch`'s lines one after the other with `writer` into `sink`;
+// returns whether every line converted.
+bool ConvertBatch(const Batch& batch, ExpressionWriter& writer, Sink& sink) {
+  bool all_converted = true;
+  size_t start = 0;
+  for (size_t i = 0; i < batch.ends.size(); ++i) {
+    const std::string_view line = std::string_view(batch.text).substr(start, batch.ends[i] - start);
+    if (!writer.Convert(line, {"line", batch.first_line + i}, sink)) all_converted = false;
+    start = batch.ends[i];
+  }
+  return all_converted;
+}
+
 // A batch's results, to be written in their turn.
 struct Converted {
   BufferSink results;
@@ -230,15 +243,7 @@ class ParallelLines {
   // here: starting threads would cost more than it.
   bool Done() {
     if (!map_) {
-      size_t start = 0;
-      for (size_t i = 0; i < batch_.ends.size() && !sink_.failed(); ++i) {
-        const std::string_view line =
-            std::string_view(batch_.text).substr(start, batch_.ends[i] - start);
-        if (!writer_.Convert(line, {"line", batch_.first_line + i}, sink_)) {
-          all_converted_ = false;
-        }
-        start = batch_.ends[i];
-      }
+      if (!ConvertBatch(batch_, writer_, sink_)) all_converted_ = false;
       return all_converted_;
     }
     if (Launch()) map_->Drain();
@@ -261,15 +266,7 @@ class ParallelLines {
       Converted converted;
       // Both forms of a line are about as long as the line, and a bit more.
       converted.results.Reserve(2 * batch.text.size() + kFormsOverhead * batch.ends.size());
-      size_t start = 0;
-      for (size_t i = 0; i < batch.ends.size(); ++i) {
-        const std::string_view line =
-            std::string_view(batch.text).substr(start, batch.ends[i] - start);
-        if (!writer->Convert(line, {"line", batch.first_line + i}, converted.results)) {
-          converted.all_converted = false;
-        }
-        start = batch.ends[i];
-      }
+      converted.all_converted = ConvertBatch(batch, *writer, converted.results);
       return converted;
     };
   }

@@ -598,6 +598,17 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
     }
   };
 
+  // An "or" in second place leaves `group`'s first operand bare: its sign,
+  // right after the group's "(" in the sign form, goes.
+  auto drop_first_sign = [&](const Frame& group) {
+    if (sg.size() - group.sg_open <= kMoveLimit) {
+      sg.Erase(group.sg_open + 1, 1);
+    } else {
+      sg[group.sg_open + 1] = kHole<Unit>;
+      holes = true;
+    }
+  };
+
   auto end_token = [&](Frame & group, size_t delimiter) __attribute__((always_inline)) {
     group.in_token = false;
     if (!group.token_filled) {  // blank: dropped with its separator
@@ -617,14 +628,7 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         op.AppendPadded(n + group.n_token, end - group.n_token);
         sg.resize(group.sg_token);
         group.pending = word;
-        if (group.kept == 1 && word == kOr) {
-          if (sg.size() - group.sg_open <= kMoveLimit) {
-            sg.Erase(group.sg_open + 1, 1);
-          } else {
-            sg[group.sg_open + 1] = kHole<Unit>;
-            holes = true;
-          }
-        }
+        if (group.kept == 1 && word == kOr) drop_first_sign(group);
         group.kept = 2;
         return;
       }
@@ -820,14 +824,9 @@ FastResult FastConverter<Unit>::Walk(String& operator_form, String& sign_form,
         put(op_at, kSpace);
         // "or" in second place takes the first operand's sign away.
         if (word == kOr && kept == 1) {
-          Unit* const sign = sg.data() + group.sg_open + 1;
-          if (static_cast<size_t>(sg_at - sign) < kMoveLimit) {
-            std::memmove(sign, sign + 1, static_cast<size_t>(sg_at - sign - 1) * sizeof(Unit));
-            --sg_at;
-          } else {
-            *sign = kHole<Unit>;
-            holes = true;
-          }
+          sg.Advance(sg_at);
+          drop_first_sign(group);
+          std::tie(sg_at, sg_end) = sg.Cursor();
         }
       } else if (kept == 0) {
         put(sg_at, kSign);  // the first operand's sign, dropped if "or" follows it

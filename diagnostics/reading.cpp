@@ -578,21 +578,15 @@ class Walk {
         refs_(normal.origins),
         start_(normal.start),
         reader_(reader),
-        lists_(lists) {
-    group_spans_.swap(lists.group_spans);
-    words_.swap(lists.words);
-    open_.swap(lists.open);
-    pending_.swap(lists.pending);
-  }
+        group_spans_(lists.group_spans),
+        words_(lists.words),
+        open_(lists.open),
+        pending_(lists.pending) {}
   ~Walk() {
     group_spans_.clear();
     words_.clear();
     open_.clear();
     pending_.clear();
-    group_spans_.swap(lists_.group_spans);
-    words_.swap(lists_.words);
-    open_.swap(lists_.open);
-    pending_.swap(lists_.pending);
   }
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
@@ -900,11 +894,11 @@ class Walk {
   size_t start_;  // where the walk begins reading
   Origin walked_end_ = 0;
   Reader& reader_;
-  WalkLists<Origin>& lists_;
-  std::vector<Span> group_spans_;
-  std::vector<Word> words_;  // words of the open groups, innermost last
-  std::vector<OpenGroup> open_;
-  std::vector<PendingQuote> pending_;
+  // In the reading's lists, whose memory the next walk reuses.
+  std::vector<Span>& group_spans_;
+  std::vector<Word>& words_;  // words of the open groups, innermost last
+  std::vector<OpenGroup>& open_;
+  std::vector<PendingQuote>& pending_;
 };
 
 // Expressions shorter than this are read with 32-bit positions: their
